@@ -1,0 +1,51 @@
+// Two's complement, ones' complement and sign-magnitude integers, and the raw-pattern-to-bytes step.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "core/result.hpp"
+
+namespace telbit {
+
+[[nodiscard]] Result<std::uint64_t> encode_twos_complement(std::int64_t value, std::uint32_t bits);
+[[nodiscard]] Result<std::uint64_t> encode_ones_complement(std::int64_t value, std::uint32_t bits);
+[[nodiscard]] Result<std::uint64_t> encode_sign_magnitude(std::int64_t value, std::uint32_t bits);
+
+[[nodiscard]] std::int64_t decode_twos_complement(std::uint64_t pattern, std::uint32_t bits) noexcept;
+[[nodiscard]] std::int64_t decode_ones_complement(std::uint64_t pattern, std::uint32_t bits) noexcept;
+[[nodiscard]] std::int64_t decode_sign_magnitude(std::uint64_t pattern, std::uint32_t bits) noexcept;
+
+// The range check of an "unsigned" field: widths 0..63 admit values below 2^bits.
+[[nodiscard]] Status check_unsigned_range(std::uint64_t value, std::uint32_t bits);
+
+// A field's bytes as packing writes them, most significant first: `size` bytes, all zero
+// except the `window_size` bytes of `window`, which start `window_offset` bytes into the
+// field. At most nine bytes of any field can be non-zero, so even a field of 2^32-1 bits
+// is described without materialising it.
+struct FieldBytes {
+    std::uint64_t size = 0;
+    std::uint64_t window_offset = 0;
+    std::uint32_t window_size = 0;
+    std::array<std::uint8_t, 9> window{};
+
+    // Byte k of the field (k < size), most significant first.
+    [[nodiscard]] std::uint8_t at(std::uint64_t k) const noexcept {
+        return k >= window_offset && k - window_offset < window_size ? window[k - window_offset] : 0;
+    }
+};
+
+// The ceil(bits / 8) bytes of a raw pattern, mirrored within the field first when asked.
+// Widths up to 64: the pattern's low 8*ceil(bits/8) bits, unmasked (bits of the pattern
+// between `bits` and the byte boundary land in the first byte). Wider fields: the pattern
+// right-aligned and zero-extended, and the mirror acts on the whole field width.
+[[nodiscard]] FieldBytes encode_integer_to_bytes(std::uint64_t pattern, std::uint32_t bits,
+                                                 bool reverse_bits) noexcept;
+
+// Write the first destination.size() bytes of the field (of its reversal, end for end, when
+// `reverse_order`); the caller cuts the destination at the end of the packet.
+void store_field_bytes(const FieldBytes& field, bool reverse_order,
+                       std::span<std::uint8_t> destination) noexcept;
+
+}  // namespace telbit
