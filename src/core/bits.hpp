@@ -26,7 +26,7 @@ namespace telbit {
     value = ((value >> 1) & 0x5555555555555555ULL) | ((value & 0x5555555555555555ULL) << 1);
     value = ((value >> 2) & 0x3333333333333333ULL) | ((value & 0x3333333333333333ULL) << 2);
     value = ((value >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((value & 0x0F0F0F0F0F0F0F0FULL) << 4);
-    return std::byteswap(value);
+    return __builtin_bswap64(value);
 }
 
 // Mirror the low `bits` bits of `value` (bit i moves to bit bits-1-i) and drop the rest.

@@ -1,0 +1,150 @@
+// The only place where operation errors become Python exceptions.
+#include "module/errors.hpp"
+
+#include <string>
+
+#include "module/convert.hpp"
+#include "module/ref.hpp"
+
+namespace telbit {
+namespace {
+
+PyObject* exception_class(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::value_error: return PyExc_ValueError;
+        case ErrorKind::key_error: return PyExc_KeyError;
+        case ErrorKind::not_implemented: return PyExc_NotImplementedError;
+        case ErrorKind::type_error: return PyExc_TypeError;
+        case ErrorKind::overflow_error: return PyExc_OverflowError;
+        case ErrorKind::memory_error: return PyExc_MemoryError;
+        case ErrorKind::raised: break;
+    }
+    return nullptr;
+}
+
+const char* class_name(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::value_error: return "ValueError";
+        case ErrorKind::key_error: return "KeyError";
+        case ErrorKind::not_implemented: return "NotImplementedError";
+        case ErrorKind::type_error: return "TypeError";
+        case ErrorKind::overflow_error: return "OverflowError";
+        case ErrorKind::memory_error: return "MemoryError";
+        case ErrorKind::raised: break;
+    }
+    return "";
+}
+
+Ref new_str(const std::string& text) {
+    return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// Raise ValueError "{prefix}{text}" where text is the str() of `object`, or the fallback
+// text when str() itself fails.
+PyObject* raise_value_error_with(const std::string& prefix, PyObject* object) {
+    Ref text = Ref::steal(PyObject_Str(object));
+    if (!text) {
+        PyErr_Clear();
+        text = Ref::steal(PyUnicode_FromString("<exception str() failed>"));
+        if (!text) return nullptr;
+    }
+    Ref head = new_str(prefix);
+    if (!head) return nullptr;
+    Ref message = Ref::steal(PyUnicode_Concat(head.get(), text.get()));
+    if (!message) return nullptr;
+    PyErr_SetObject(PyExc_ValueError, message.get());
+    return nullptr;
+}
+
+}  // namespace
+
+PyObject* raise_error(const Error& error) {
+    if (error.kind == ErrorKind::raised) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "telbit: error lost on its way to the caller");
+        return nullptr;
+    }
+    Ref message = new_str(error.message);
+    if (!message) return nullptr;
+    PyErr_SetObject(exception_class(error.kind), message.get());
+    return nullptr;
+}
+
+PyObject* raise_wrapped(const Error& error) {
+    if (error.kind != ErrorKind::raised) {
+        std::string prefix = class_name(error.kind);
+        prefix += ": ";
+        if (error.kind == ErrorKind::key_error) {
+            // str() of a KeyError is the repr() of its message.
+            Ref message = new_str(error.message);
+            if (!message) return nullptr;
+            Ref quoted = Ref::steal(PyObject_Repr(message.get()));
+            if (!quoted) return nullptr;
+            Ref head = new_str(prefix);
+            if (!head) return nullptr;
+            Ref full = Ref::steal(PyUnicode_Concat(head.get(), quoted.get()));
+            if (!full) return nullptr;
+            PyErr_SetObject(PyExc_ValueError, full.get());
+            return nullptr;
+        }
+        Ref full = new_str(prefix + error.message);
+        if (!full) return nullptr;
+        PyErr_SetObject(PyExc_ValueError, full.get());
+        return nullptr;
+    }
+    PyObject* raw_type = nullptr;
+    PyObject* raw_value = nullptr;
+    PyObject* raw_traceback = nullptr;
+    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
+    if (raw_type == nullptr) {
+        PyErr_SetString(PyExc_SystemError, "telbit: error lost on its way to the caller");
+        return nullptr;
+    }
+    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
+    Ref type = Ref::steal(raw_type);
+    Ref value = Ref::steal(raw_value);
+    Ref traceback = Ref::steal(raw_traceback);
+    if (!value) {
+        // Normalisation itself failed and left its own error; report that one wrapped.
+        return nullptr;
+    }
+    std::string prefix = type_name(value.get());
+    prefix += ": ";
+    return raise_value_error_with(prefix, value.get());
+}
+
+PyObject* raise_argument_error(const Error& error, const char* parameter) {
+    std::string prefix = "argument '";
+    prefix += parameter;
+    prefix += "': ";
+    if (error.kind == ErrorKind::type_error) {
+        Ref message = new_str(prefix + error.message);
+        if (!message) return nullptr;
+        PyErr_SetObject(PyExc_TypeError, message.get());
+        return nullptr;
+    }
+    if (error.kind != ErrorKind::raised) return raise_error(error);
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return nullptr;
+    PyObject* raw_type = nullptr;
+    PyObject* raw_value = nullptr;
+    PyObject* raw_traceback = nullptr;
+    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
+    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
+    Ref type = Ref::steal(raw_type);
+    Ref value = Ref::steal(raw_value);
+    Ref traceback = Ref::steal(raw_traceback);
+    if (type.get() != PyExc_TypeError || !value) {
+        // A subclass of TypeError keeps its class and text.
+        PyErr_Restore(type.release(), value.release(), traceback.release());
+        return nullptr;
+    }
+    Ref text = Ref::steal(PyObject_Str(value.get()));
+    if (!text) return nullptr;
+    Ref head = new_str(prefix);
+    if (!head) return nullptr;
+    Ref message = Ref::steal(PyUnicode_Concat(head.get(), text.get()));
+    if (!message) return nullptr;
+    PyErr_SetObject(PyExc_TypeError, message.get());
+    return nullptr;
+}
+
+}  // namespace telbit

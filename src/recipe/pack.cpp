@@ -1,0 +1,197 @@
+// build_packet: sizes the packet from the recipe, then encodes each value into its field.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <variant>
+
+#include "core/bcd.hpp"
+#include "core/charsets.hpp"
+#include "core/ieee754.hpp"
+#include "core/integer.hpp"
+#include "core/unicode.hpp"
+#include "recipe/entry.hpp"
+#include "recipe/walk.hpp"
+
+namespace telbit {
+namespace {
+
+// A field's encoded form: an integer-class pattern already turned into bytes, or text bytes.
+struct EncodedText {
+    std::string owned;
+    std::string_view bytes;  // into `owned`, or into the str that was encoded
+};
+using Encoded = std::variant<FieldBytes, EncodedText>;
+
+Result<Encoded> from_pattern(const Result<std::uint64_t>& pattern, const Entry& entry) {
+    if (!pattern) return pattern.error();
+    return Encoded(encode_integer_to_bytes(*pattern, entry.bits, entry.reverse_bits));
+}
+
+Result<Encoded> from_text_bytes(std::string bytes) {
+    EncodedText text{std::move(bytes), {}};
+    text.bytes = text.owned;
+    return Encoded(std::move(text));
+}
+
+Result<Encoded> from_text_bytes(Result<std::string> bytes) {
+    if (!bytes) return std::move(bytes).error();
+    return from_text_bytes(std::move(*bytes));
+}
+
+Result<Encoded> encode_text(Encoding encoding, PyObject* value) {
+    Result<std::string_view> text = to_text(value);
+    if (!text) return std::move(text).error();
+    switch (encoding) {
+        case Encoding::utf8: {
+            EncodedText view;
+            view.bytes = *text;  // the str's own UTF-8 form; the caller keeps the str alive
+            return Encoded(std::move(view));
+        }
+        case Encoding::utf16: return from_text_bytes(encode_utf16(*text));
+        case Encoding::utf32: return from_text_bytes(encode_utf32(*text));
+        case Encoding::utf16le: return from_text_bytes(encode_utf16le(*text));
+        case Encoding::utf16be: return from_text_bytes(encode_utf16be(*text));
+        case Encoding::utf32le: return from_text_bytes(encode_utf32le(*text));
+        case Encoding::utf32be: return from_text_bytes(encode_utf32be(*text));
+        case Encoding::us_ascii: return from_text_bytes(encode_us_ascii(*text));
+        case Encoding::latin1:
+        case Encoding::iso_8859_1: return from_text_bytes(encode_iso_8859_1(*text));
+        case Encoding::windows_1252: return from_text_bytes(encode_windows_1252(*text));
+        default: break;
+    }
+    return value_error("internal error: not a text encoding");
+}
+
+Result<Encoded> encode_value(Encoding encoding, const Entry& entry, PyObject* value) {
+    const auto signed_pattern = [&](auto encoder) -> Result<Encoded> {
+        Result<std::int64_t> number = to_i64(value);
+        if (!number) return std::move(number).error();
+        return from_pattern(encoder(*number), entry);
+    };
+    switch (encoding) {
+        case Encoding::unsigned_integer: {
+            Result<std::uint64_t> number = to_u64(value);
+            if (!number) return std::move(number).error();
+            if (Status status = check_unsigned_range(*number, entry.bits); !status) return std::move(status).error();
+            return from_pattern(*number, entry);
+        }
+        case Encoding::twos_complement:
+            return signed_pattern([&](std::int64_t v) { return encode_twos_complement(v, entry.bits); });
+        case Encoding::ones_complement:
+            return signed_pattern([&](std::int64_t v) { return encode_ones_complement(v, entry.bits); });
+        case Encoding::sign_magnitude:
+            return signed_pattern([&](std::int64_t v) { return encode_sign_magnitude(v, entry.bits); });
+        case Encoding::packed_bcd:
+            return signed_pattern([&](std::int64_t v) { return encode_packed_bcd(v, entry.bits, false); });
+        case Encoding::packed_bcd_signed:
+            return signed_pattern([&](std::int64_t v) { return encode_packed_bcd(v, entry.bits, true); });
+        case Encoding::unpacked_bcd:
+            return signed_pattern([&](std::int64_t v) { return encode_unpacked_bcd(v, entry.bits, false); });
+        case Encoding::unpacked_bcd_signed:
+            return signed_pattern([&](std::int64_t v) { return encode_unpacked_bcd(v, entry.bits, true); });
+        case Encoding::ieee754_f16:
+        case Encoding::ieee754_f32: {
+            Result<float> number = to_f32(value);
+            if (!number) return std::move(number).error();
+            const std::uint64_t pattern =
+                encoding == Encoding::ieee754_f16 ? encode_ieee754_f16(*number) : encode_ieee754_f32(*number);
+            return from_pattern(pattern, entry);
+        }
+        case Encoding::ieee754_f64: {
+            Result<double> number = to_f64(value);
+            if (!number) return std::move(number).error();
+            return from_pattern(encode_ieee754_f64(*number), entry);
+        }
+        default: return encode_text(encoding, value);
+    }
+}
+
+// Write an encoded field at byte `first`, reversed end for end for a little-endian field,
+// never past the field's own ceil(bits / 8) bytes nor past the end of the packet.
+void store(const Encoded& encoded, const Entry& entry, bool little, std::uint64_t first,
+           std::span<std::uint8_t> packet) {
+    if (first >= packet.size()) return;
+    const std::uint64_t room = packet.size() - first;
+    const std::uint64_t field_size = (std::uint64_t{entry.bits} + 7) / 8;
+    if (const auto* number = std::get_if<FieldBytes>(&encoded)) {
+        store_field_bytes(*number, little, packet.subspan(first, std::min(room, field_size)));
+        return;
+    }
+    const std::string_view text = std::get<EncodedText>(encoded).bytes;
+    const std::uint64_t count = std::min({room, field_size, std::uint64_t{text.size()}});
+    std::uint8_t* target = packet.data() + first;
+    if (little) {
+        for (std::uint64_t k = 0; k < count; ++k) target[k] = static_cast<std::uint8_t>(text[text.size() - 1 - k]);
+    } else if (count > 0) {
+        std::memcpy(target, text.data(), count);
+    }
+}
+
+// The packet length in bytes for `total` bits, or an error when no bytes object can hold it.
+Result<Py_ssize_t> packet_length(std::uint64_t total) {
+    const std::uint64_t length = total / 8 + (total % 8 != 0 ? 1 : 0);
+    constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<Py_ssize_t>::max()) - 64;
+    if (length > largest) {
+        return memory_error("cannot allocate a packet of " + std::to_string(length) + " bytes");
+    }
+    return static_cast<Py_ssize_t>(length);
+}
+
+}  // namespace
+
+Result<Ref> build_packet(ItemView recipe, PyObject* values) {
+    // First pass: the packet's size. An entry without an offset is counted from the
+    // furthest end reached so far.
+    std::uint64_t total = 0;
+    for (Py_ssize_t i = 0; i < recipe.count; ++i) {
+        Extent extent;
+        if (Status status = read_extent(recipe.items[i], extent); !status) return std::move(status).error();
+        const std::uint64_t start = extent.has_offset ? extent.offset : total;
+        total = std::max(total, start + extent.bits);
+    }
+    Result<Py_ssize_t> length = packet_length(total);
+    if (!length) return std::move(length).error();
+    Ref packet = Ref::steal(PyBytes_FromStringAndSize(nullptr, *length));
+    if (!packet) {
+        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) return already_raised();
+        PyErr_Clear();
+        return memory_error("cannot allocate a packet of " + std::to_string(*length) + " bytes");
+    }
+    const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(packet.get())),
+                                        static_cast<std::size_t>(*length));
+    std::memset(bytes.data(), 0, bytes.size());
+
+    // Second pass: each value converted and written at its field.
+    std::uint64_t running = 0;
+    for (Py_ssize_t i = 0; i < recipe.count; ++i) {
+        Entry entry;
+        if (Status status = read_entry(recipe.items[i], entry); !status) return std::move(status).error();
+        Result<Ref> key = name_key(entry);
+        if (!key) return std::move(key).error();
+        PyObject* found = PyDict_GetItemWithError(values, key->get());
+        if (found == nullptr) {
+            if (PyErr_Occurred()) return already_raised();
+            std::string message = "Missing value for parameter: '";
+            message += entry.name_text;
+            message += "'";
+            return key_error(std::move(message));
+        }
+        const Ref value = Ref::borrow(found);  // converting it may run code that changes `values`
+        const std::uint64_t start = entry.has_offset ? entry.offset : running;
+
+        Result<std::optional<Encoding>> encoding = match_encoding(entry);
+        if (!encoding) return std::move(encoding).error();
+        if (!*encoding || !is_packable(**encoding)) return unsupported_encoding(entry);
+        Result<Encoded> encoded = encode_value(**encoding, entry, value.get());
+        if (!encoded) return std::move(encoded).error();
+        Result<bool> little = match_byte_order(entry);
+        if (!little) return std::move(little).error();
+
+        store(*encoded, entry, *little, start / 8, bytes);
+        running = start + entry.bits;
+    }
+    return packet;
+}
+
+}  // namespace telbit
