@@ -287,7 +287,7 @@ def test_subclasses_accepted():
 def test_numpy_bool_is_a_flag():
     numpy = pytest.importorskip("numpy")
     assert telbit.decode_packed_bcd(0x123D, 16, numpy.bool_(True)) == -123
-    assert telbit.decode_packed_bcd(0x123D, 16, numpy.bool_(False)) == 123
+    assert telbit.decode_packed_bcd(0x1234, 16, numpy.bool_(False)) == 1234
     with pytest.raises(TypeError, match="'int64' object cannot be cast as 'bool'"):
         telbit.decode_packed_bcd(0x123D, 16, numpy.int64(1))
 
