@@ -19,7 +19,12 @@ namespace {
 // A field's encoded form: an integer-class pattern already turned into bytes, or text bytes.
 struct EncodedText {
     std::string owned;
-    std::string_view bytes;  // into `owned`, or into the str that was encoded
+    std::string_view borrowed;  // the str's own UTF-8 form, kept alive by the caller
+    bool is_owned = false;
+
+    // Computed on use: a view into `owned` taken earlier would dangle once the value moves
+    // (short strings live inside the object).
+    [[nodiscard]] std::string_view bytes() const noexcept { return is_owned ? std::string_view(owned) : borrowed; }
 };
 using Encoded = std::variant<FieldBytes, EncodedText>;
 
@@ -29,8 +34,9 @@ Result<Encoded> from_pattern(const Result<std::uint64_t>& pattern, const Entry& 
 }
 
 Result<Encoded> from_text_bytes(std::string bytes) {
-    EncodedText text{std::move(bytes), {}};
-    text.bytes = text.owned;
+    EncodedText text;
+    text.owned = std::move(bytes);
+    text.is_owned = true;
     return Encoded(std::move(text));
 }
 
@@ -45,7 +51,7 @@ Result<Encoded> encode_text(Encoding encoding, PyObject* value) {
     switch (encoding) {
         case Encoding::utf8: {
             EncodedText view;
-            view.bytes = *text;  // the str's own UTF-8 form; the caller keeps the str alive
+            view.borrowed = *text;
             return Encoded(std::move(view));
         }
         case Encoding::utf16: return from_text_bytes(encode_utf16(*text));
@@ -118,7 +124,7 @@ void store(const Encoded& encoded, const Entry& entry, bool little, std::uint64_
         store_field_bytes(*number, little, packet.subspan(first, std::min(room, field_size)));
         return;
     }
-    const std::string_view text = std::get<EncodedText>(encoded).bytes;
+    const std::string_view text = std::get<EncodedText>(encoded).bytes();
     const std::uint64_t count = std::min({room, field_size, std::uint64_t{text.size()}});
     std::uint8_t* target = packet.data() + first;
     if (little) {
