@@ -9,6 +9,15 @@
 namespace telbit {
 namespace {
 
+enum KeyIndex : std::size_t { name_key_index, encoding_key_index, bits_key_index, byte_order_key_index,
+                               reverse_bits_key_index, offset_bits_key_index, key_count };
+
+constexpr std::array<std::string_view, key_count> key_names = {"name", "encoding", "bits", "byte_order",
+                                                               "reverse_bits", "offset_bits"};
+
+// The interned key objects, in KeyIndex order.
+std::array<PyObject*, key_count> key_objects{};
+
 struct RecipeKeys {
     PyObject* name = nullptr;
     PyObject* encoding = nullptr;
@@ -35,36 +44,141 @@ Error missing(std::string_view field) {
     return key_error(std::move(message));
 }
 
-Status read_text(PyObject* entry, PyObject* key, std::string_view field, Ref& holder, std::string_view& text) {
-    Result<Ref> value = lookup(entry, key);
+// Where an entry's values come from: looked up one at a time, in reading order.
+class LookupSource {
+public:
+    explicit LookupSource(PyObject* entry) noexcept : entry_(entry) {}
+    static constexpr bool borrowed = false;
+    Result<Ref> get(KeyIndex index) const { return lookup(entry_, key_objects[index]); }
+
+private:
+    PyObject* entry_;
+};
+
+// Or all taken in one pass over the entry's items. Only valid when every key is an exact
+// str (so no key's own __eq__ or __hash__ can be involved) and no conversion can run Python
+// code (so nothing can change the entry while it is read, and borrowed values stay valid).
+class SnapshotSource {
+public:
+    static constexpr bool borrowed = true;
+    // False when the entry does not qualify; the caller then reads by lookup.
+    bool take(PyObject* entry) noexcept {
+        Py_ssize_t position = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(entry, &position, &key, &value)) {
+            if (!PyUnicode_CheckExact(key)) return false;
+            const std::size_t index = key_index(key);
+            if (index < key_count) values_[index] = value;
+        }
+        // Numbers that are not plain ints, and flags that are not the bool singletons, may run
+        // code while they are converted.
+        const auto plain_int = [](PyObject* number) { return number == nullptr || PyLong_CheckExact(number); };
+        if (!plain_int(values_[bits_key_index]) || !plain_int(values_[offset_bits_key_index])) return false;
+        PyObject* reverse = values_[reverse_bits_key_index];
+        return reverse == nullptr || reverse == Py_True || reverse == Py_False;
+    }
+    // Borrowed: the caller does not own the reference inside.
+    PyObject* get_borrowed(KeyIndex index) const noexcept { return values_[index]; }
+
+private:
+    static std::size_t key_index(PyObject* key) noexcept {
+        // Keys written as literals are the interned objects themselves.
+        for (std::size_t i = 0; i < key_count; ++i) {
+            if (key == key_objects[i]) return i;
+        }
+        // Equal content in another object (a key built at run time rather than a literal).
+        if (!PyUnicode_IS_COMPACT_ASCII(key)) return key_count;
+        const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+        for (std::size_t i = 0; i < key_count; ++i) {
+            if (text == key_names[i]) return i;
+        }
+        return key_count;
+    }
+
+    std::array<PyObject*, key_count> values_{};
+};
+
+// A value from either source, as a pointer valid for as long as the read needs it.
+struct Fetched {
+    PyObject* object = nullptr;
+    Ref owner;  // set when the source handed over a strong reference
+};
+
+inline Result<Fetched> fetch(const LookupSource& source, KeyIndex index) {
+    Result<Ref> value = source.get(index);
     if (!value) return std::move(value).error();
-    if (!*value) return missing(field);
-    Result<std::string_view> converted = to_text(value->get());
+    Fetched fetched;
+    fetched.object = value->get();
+    fetched.owner = std::move(*value);
+    return fetched;
+}
+
+inline Result<Fetched> fetch(const SnapshotSource& source, KeyIndex index) {
+    Fetched fetched;
+    fetched.object = source.get_borrowed(index);
+    return fetched;
+}
+
+template <class Source>
+Status read_text(const Source& source, KeyIndex index, PyObject*& object, Ref& holder, std::string_view& text) {
+    Result<Fetched> value = fetch(source, index);
+    if (!value) return std::move(value).error();
+    if (value->object == nullptr) return missing(key_names[index]);
+    Result<std::string_view> converted = to_text(value->object);
     if (!converted) return std::move(converted).error();
-    holder = std::move(*value);
+    object = value->object;
+    if (!Source::borrowed) holder = std::move(value->owner);
     text = *converted;
     return ok_status;
 }
 
-Status read_bits(PyObject* entry, std::uint32_t& bits) {
-    Result<Ref> value = lookup(entry, keys.bits);
+template <class Source>
+Status read_bits(const Source& source, std::uint32_t& bits) {
+    Result<Fetched> value = fetch(source, bits_key_index);
     if (!value) return std::move(value).error();
-    if (!*value) return missing("bits");
-    Result<std::uint32_t> converted = to_u32(value->get());
+    if (value->object == nullptr) return missing("bits");
+    Result<std::uint32_t> converted = to_u32(value->object);
     if (!converted) return std::move(converted).error();
     bits = *converted;
     return ok_status;
 }
 
-Status read_offset(PyObject* entry, bool& has_offset, std::uint64_t& offset) {
-    Result<Ref> value = lookup(entry, keys.offset_bits);
+template <class Source>
+Status read_offset(const Source& source, bool& has_offset, std::uint64_t& offset) {
+    Result<Fetched> value = fetch(source, offset_bits_key_index);
     if (!value) return std::move(value).error();
-    has_offset = static_cast<bool>(*value);
+    has_offset = value->object != nullptr;
     if (!has_offset) return ok_status;
-    Result<std::uint64_t> converted = to_u64(value->get());
+    Result<std::uint64_t> converted = to_u64(value->object);
     if (!converted) return std::move(converted).error();
     offset = *converted;
     return ok_status;
+}
+
+template <class Source>
+Status read_all(const Source& source, Entry& entry) {
+    if (Status status = read_text(source, name_key_index, entry.name, entry.held[0], entry.name_text); !status) {
+        return status;
+    }
+    if (Status status = read_text(source, encoding_key_index, entry.encoding, entry.held[1], entry.encoding_text);
+        !status) {
+        return status;
+    }
+    if (Status status = read_bits(source, entry.bits); !status) return status;
+    if (Status status =
+            read_text(source, byte_order_key_index, entry.byte_order, entry.held[2], entry.byte_order_text);
+        !status) {
+        return status;
+    }
+    Result<Fetched> reverse = fetch(source, reverse_bits_key_index);
+    if (!reverse) return std::move(reverse).error();
+    if (reverse->object == nullptr) return missing("reverse_bits");
+    Result<bool> flag = to_flag(reverse->object);
+    if (!flag) return std::move(flag).error();
+    entry.reverse_bits = *flag;
+    return read_offset(source, entry.has_offset, entry.offset);
 }
 
 bool is_ascii(std::string_view text) noexcept {
@@ -109,6 +223,7 @@ bool init_recipe_keys() {
     keys.byte_order = intern("byte_order");
     keys.reverse_bits = intern("reverse_bits");
     keys.offset_bits = intern("offset_bits");
+    key_objects = {keys.name, keys.encoding, keys.bits, keys.byte_order, keys.reverse_bits, keys.offset_bits};
     keys.str_lower = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "lower");
     return keys.name != nullptr && keys.encoding != nullptr && keys.bits != nullptr && keys.byte_order != nullptr &&
            keys.reverse_bits != nullptr && keys.offset_bits != nullptr && keys.str_lower != nullptr;
@@ -116,56 +231,49 @@ bool init_recipe_keys() {
 
 Status read_entry(PyObject* item, Entry& entry) {
     if (Status status = check_dict(item); !status) return status;
-    if (Status status = read_text(item, keys.name, "name", entry.name, entry.name_text); !status) return status;
-    if (Status status = read_text(item, keys.encoding, "encoding", entry.encoding, entry.encoding_text); !status) {
-        return status;
-    }
-    if (Status status = read_bits(item, entry.bits); !status) return status;
-    if (Status status = read_text(item, keys.byte_order, "byte_order", entry.byte_order, entry.byte_order_text);
-        !status) {
-        return status;
-    }
-    Result<Ref> reverse = lookup(item, keys.reverse_bits);
-    if (!reverse) return std::move(reverse).error();
-    if (!*reverse) return missing("reverse_bits");
-    Result<bool> flag = to_flag(reverse->get());
-    if (!flag) return std::move(flag).error();
-    entry.reverse_bits = *flag;
-    return read_offset(item, entry.has_offset, entry.offset);
+    if (SnapshotSource snapshot; snapshot.take(item)) return read_all(snapshot, entry);
+    return read_all(LookupSource(item), entry);
 }
 
 Status read_extent(PyObject* item, Extent& extent) {
     if (Status status = check_dict(item); !status) return status;
-    if (Status status = read_bits(item, extent.bits); !status) return status;
-    return read_offset(item, extent.has_offset, extent.offset);
+    const LookupSource source(item);
+    if (Status status = read_bits(source, extent.bits); !status) return status;
+    return read_offset(source, extent.has_offset, extent.offset);
 }
 
 Result<Ref> name_key(const Entry& entry) {
-    if (PyUnicode_CheckExact(entry.name.get())) return Ref::borrow(entry.name.get());
+    if (PyUnicode_CheckExact(entry.name)) return Ref::borrow(entry.name);
     Ref key = Ref::steal(
         PyUnicode_FromStringAndSize(entry.name_text.data(), static_cast<Py_ssize_t>(entry.name_text.size())));
     if (!key) return already_raised();
     return key;
 }
 
-Result<std::optional<Encoding>> match_encoding(const Entry& entry) {
+Result<std::optional<Encoding>> NameMatcher::encoding(const Entry& entry) {
+    if (entry.encoding == encoding_object_.get()) return encoding_;
     std::array<char, longest_encoding_name> buffer;
-    Result<std::string_view> lowered = lower_case(entry.encoding.get(), entry.encoding_text, buffer);
+    Result<std::string_view> lowered = lower_case(entry.encoding, entry.encoding_text, buffer);
     if (!lowered) return std::move(lowered).error();
-    if (lowered->empty()) return std::optional<Encoding>{};
-    return find_encoding(*lowered);
+    encoding_ = lowered->empty() ? std::nullopt : find_encoding(*lowered);
+    encoding_object_ = Ref::borrow(entry.encoding);
+    return encoding_;
 }
 
-Result<bool> match_byte_order(const Entry& entry) {
+Result<bool> NameMatcher::little_endian(const Entry& entry) {
+    if (entry.byte_order == byte_order_object_.get()) return little_;
     std::array<char, 6> buffer;
-    Result<std::string_view> lowered = lower_case(entry.byte_order.get(), entry.byte_order_text, buffer);
+    Result<std::string_view> lowered = lower_case(entry.byte_order, entry.byte_order_text, buffer);
     if (!lowered) return std::move(lowered).error();
-    if (*lowered == "little") return true;
-    if (*lowered == "big") return false;
-    std::string message = "Invalid byte_order '";
-    message += entry.byte_order_text;
-    message += "': must be 'big' or 'little'";
-    return value_error(std::move(message));
+    if (*lowered != "little" && *lowered != "big") {
+        std::string message = "Invalid byte_order '";
+        message += entry.byte_order_text;
+        message += "': must be 'big' or 'little'";
+        return value_error(std::move(message));
+    }
+    little_ = *lowered == "little";
+    byte_order_object_ = Ref::borrow(entry.byte_order);
+    return little_;
 }
 
 Error unsupported_encoding(const Entry& entry) {

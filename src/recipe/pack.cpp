@@ -170,9 +170,12 @@ Result<Ref> build_packet(ItemView recipe, PyObject* values) {
 
     // Second pass: each value converted and written at its field.
     std::uint64_t running = 0;
+    NameMatcher names;
     for (Py_ssize_t i = 0; i < recipe.count; ++i) {
         Entry entry;
         if (Status status = read_entry(recipe.items[i], entry); !status) return std::move(status).error();
+        // Looking the value up and converting it may run Python code that changes the entry.
+        entry.hold();
         Result<Ref> key = name_key(entry);
         if (!key) return std::move(key).error();
         PyObject* found = PyDict_GetItemWithError(values, key->get());
@@ -186,12 +189,12 @@ Result<Ref> build_packet(ItemView recipe, PyObject* values) {
         const Ref value = Ref::borrow(found);  // converting it may run code that changes `values`
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
 
-        Result<std::optional<Encoding>> encoding = match_encoding(entry);
+        Result<std::optional<Encoding>> encoding = names.encoding(entry);
         if (!encoding) return std::move(encoding).error();
         if (!*encoding || !is_packable(**encoding)) return unsupported_encoding(entry);
         Result<Encoded> encoded = encode_value(**encoding, entry, value.get());
         if (!encoded) return std::move(encoded).error();
-        Result<bool> little = match_byte_order(entry);
+        Result<bool> little = names.little_endian(entry);
         if (!little) return std::move(little).error();
 
         store(*encoded, entry, *little, start / 8, bytes);

@@ -143,10 +143,11 @@ Error span_error(const Entry& entry, std::uint64_t first, std::uint64_t size, st
 }  // namespace
 
 Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView recipe) {
-    Ref result = Ref::steal(PyDict_New());
+    Ref result = Ref::steal(_PyDict_NewPresized(recipe.count));
     if (!result) return already_raised();
     std::uint64_t running = offset_bits;
     std::vector<std::uint8_t> scratch;
+    NameMatcher names;
     for (Py_ssize_t i = 0; i < recipe.count; ++i) {
         Entry entry;
         if (Status status = read_entry(recipe.items[i], entry); !status) return std::move(status).error();
@@ -160,9 +161,9 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView 
         }
         const ByteSpan span = packet.subspan(first, size);
 
-        Result<bool> little = match_byte_order(entry);
+        Result<bool> little = names.little_endian(entry);
         if (!little) return std::move(little).error();
-        Result<std::optional<Encoding>> encoding = match_encoding(entry);
+        Result<std::optional<Encoding>> encoding = names.encoding(entry);
         if (!encoding) return std::move(encoding).error();
         if (!*encoding) return unsupported_encoding(entry);
 
