@@ -78,7 +78,7 @@ Result<DecodedText> decode_windows_1252(ByteSpan data) {
         }
     }
     if (!needs_table) return DecodedText::view(TextForm::latin1, data);
-    std::u32string text;
+    CodePoints text;
     text.reserve(data.size());
     for (const std::uint8_t byte : data) {
         text.push_back(byte >= 0x80 && byte <= 0x9F ? windows_1252_high[byte - 0x80] : char32_t{byte});

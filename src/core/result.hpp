@@ -5,7 +5,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
-#include <variant>
+#include <new>
 
 namespace telbit {
 
@@ -50,26 +50,55 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-    Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+    Result(T value) : has_value_(true), value_(std::move(value)) {}  // NOLINT: implicit by design
+    Result(Error error) : has_value_(false), error_(std::move(error)) {}  // NOLINT
+    Result(Result&& other) noexcept(std::is_nothrow_move_constructible_v<T>) : has_value_(other.has_value_) {
+        if (has_value_) {
+            new (&value_) T(std::move(other.value_));
+        } else {
+            new (&error_) Error(std::move(other.error_));
+        }
+    }
+    Result(const Result& other) : has_value_(other.has_value_) {
+        if (has_value_) {
+            new (&value_) T(other.value_);
+        } else {
+            new (&error_) Error(other.error_);
+        }
+    }
+    Result& operator=(const Result&) = delete;
+    Result& operator=(Result&&) = delete;
+    ~Result() {
+        if (has_value_) {
+            value_.~T();
+        } else {
+            error_.~Error();
+        }
+    }
 
-    [[nodiscard]] bool ok() const noexcept { return state_.index() == 0; }
-    explicit operator bool() const noexcept { return ok(); }
+    [[nodiscard]] bool ok() const noexcept { return has_value_; }
+    explicit operator bool() const noexcept { return has_value_; }
 
-    [[nodiscard]] T& value() & { return *std::get_if<0>(&state_); }
-    [[nodiscard]] const T& value() const& { return *std::get_if<0>(&state_); }
-    [[nodiscard]] T&& value() && { return std::move(*std::get_if<0>(&state_)); }
-    [[nodiscard]] T& operator*() & { return value(); }
-    [[nodiscard]] const T& operator*() const& { return value(); }
-    [[nodiscard]] T* operator->() { return std::get_if<0>(&state_); }
-    [[nodiscard]] const T* operator->() const { return std::get_if<0>(&state_); }
+    [[nodiscard]] T& value() & { return value_; }
+    [[nodiscard]] const T& value() const& { return value_; }
+    [[nodiscard]] T&& value() && { return std::move(value_); }
+    [[nodiscard]] T& operator*() & { return value_; }
+    [[nodiscard]] const T& operator*() const& { return value_; }
+    [[nodiscard]] T* operator->() { return &value_; }
+    [[nodiscard]] const T* operator->() const { return &value_; }
 
-    [[nodiscard]] Error& error() & { return *std::get_if<1>(&state_); }
-    [[nodiscard]] const Error& error() const& { return *std::get_if<1>(&state_); }
-    [[nodiscard]] Error&& error() && { return std::move(*std::get_if<1>(&state_)); }
+    [[nodiscard]] Error& error() & { return error_; }
+    [[nodiscard]] const Error& error() const& { return error_; }
+    [[nodiscard]] Error&& error() && { return std::move(error_); }
 
 private:
-    std::variant<T, Error> state_;
+    // A plain tagged union rather than std::variant: the compiler then keeps small results
+    // in registers instead of spilling and reloading them.
+    bool has_value_;
+    union {
+        T value_;
+        Error error_;
+    };
 };
 
 // Success carries nothing.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
+#include <vector>
 
 namespace telbit {
 
@@ -15,11 +15,13 @@ enum class TextForm : std::uint8_t {
     utf32,   // `code_points` holds the characters (Unicode scalar values)
 };
 
+using CodePoints = std::vector<char32_t>;
+
 struct DecodedText {
     TextForm form = TextForm::ascii;
     // Points into the decoder's input (or is empty); valid as long as that input is.
     std::span<const std::uint8_t> bytes;
-    std::u32string code_points;
+    CodePoints code_points;
 
     [[nodiscard]] static DecodedText view(TextForm form, std::span<const std::uint8_t> bytes) {
         DecodedText text;
@@ -27,7 +29,7 @@ struct DecodedText {
         text.bytes = bytes;
         return text;
     }
-    [[nodiscard]] static DecodedText characters(std::u32string code_points) {
+    [[nodiscard]] static DecodedText characters(CodePoints code_points) {
         DecodedText text;
         text.form = TextForm::utf32;
         text.code_points = std::move(code_points);

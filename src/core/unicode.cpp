@@ -136,7 +136,7 @@ Result<DecodedText> decode_utf8(ByteSpan data) {
 
 Result<DecodedText> decode_utf16_with_endianness(ByteSpan data, bool little_endian) {
     if (data.size() % 2 != 0) return value_error("UTF-16 requires an even number of bytes");
-    std::u32string text;
+    CodePoints text;
     text.reserve(data.size() / 2);
     const std::size_t units = data.size() / 2;
     for (std::size_t i = 0; i < units; ++i) {
@@ -168,7 +168,7 @@ Result<DecodedText> decode_utf16(ByteSpan data) {
 
 Result<DecodedText> decode_utf32_with_endianness(ByteSpan data, bool little_endian) {
     if (data.size() % 4 != 0) return value_error("UTF-32 requires a multiple of 4 bytes");
-    std::u32string text;
+    CodePoints text;
     text.reserve(data.size() / 4);
     for (std::size_t i = 0; i < data.size(); i += 4) {
         const char32_t unit = read_unit32(data.data() + i, little_endian);

@@ -26,16 +26,21 @@ inline constexpr std::size_t max_parameters = 3;
 // The converted arguments of one call; only the member of each parameter's kind is set.
 struct Arguments {
     struct Value {
+        // Only the member of the parameter's kind is ever set (by assignment, which begins its
+        // lifetime); nothing is initialised up front, since every call pays for it.
+        Value() {}  // NOLINT: deliberately leaves the union uninitialised
         PyObject* object;  // borrowed from the caller for the duration of the call
-        ByteSpan bytes;
-        std::string_view text;
-        std::uint64_t u64;
-        std::int64_t i64;
-        std::uint32_t u32;
-        U128 u128;
-        double f64;
-        float f32;
-        bool flag;
+        union {
+            ByteSpan bytes;
+            std::string_view text;
+            std::uint64_t u64;
+            std::int64_t i64;
+            std::uint32_t u32;
+            U128 u128;
+            double f64;
+            float f32;
+            bool flag;
+        };
     };
     std::array<Value, max_parameters> values;
     Ref items;  // the recipe, collected into a list or tuple this call owns
@@ -57,8 +62,71 @@ struct FunctionRow {
 using InternedNames = std::array<PyObject*, max_parameters>;
 [[nodiscard]] bool intern_parameter_names(const FunctionRow& row, InternedNames& interned);
 
-// Bind, convert and run: the body of every module function.
-[[nodiscard]] PyObject* call_function(const FunctionRow& row, const InternedNames& interned, PyObject* const* args,
-                                      Py_ssize_t nargs, PyObject* kwnames);
+// Match the arguments of a call that is not simply every parameter given by position:
+// keywords, omitted optional parameters, and every binding error. False with the TypeError
+// raised.
+[[nodiscard]] bool bind_slots(const FunctionRow& row, const InternedNames& interned, PyObject* const* args,
+                              Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, max_parameters>& slots);
+
+void raise_conversion_error(const Error& error, const char* parameter);
+[[nodiscard]] PyObject* raise_unexpected_exception();
+
+// Convert one bound argument by its kind (a template parameter, so each function's
+// conversions compile to straight-line code); false when it failed, with the error raised.
+template <Kind K>
+bool convert_argument(const char* name, PyObject* object, Arguments& arguments, Arguments::Value& value) {
+    value.object = object;
+    const auto failed = [name](const Error& error) {
+        raise_conversion_error(error, name);
+        return false;
+    };
+    if constexpr (K == Kind::byte_string) {
+        Result<ByteSpan> r = to_byte_string(object);
+        if (!r) return failed(r.error());
+        // Copied member by member: a whole-struct copy makes the compiler reload the pair with
+        // one wide load from two narrow stores, which stalls.
+        value.bytes = ByteSpan(r->data(), r->size());
+    } else if constexpr (K == Kind::text) {
+        Result<std::string_view> r = to_text(object);
+        if (!r) return failed(r.error());
+        value.text = std::string_view(r->data(), r->size());
+    } else if constexpr (K == Kind::u32) {
+        Result<std::uint32_t> r = to_u32(object);
+        if (!r) return failed(r.error());
+        value.u32 = *r;
+    } else if constexpr (K == Kind::u64) {
+        Result<std::uint64_t> r = to_u64(object);
+        if (!r) return failed(r.error());
+        value.u64 = *r;
+    } else if constexpr (K == Kind::i64) {
+        Result<std::int64_t> r = to_i64(object);
+        if (!r) return failed(r.error());
+        value.i64 = *r;
+    } else if constexpr (K == Kind::u128) {
+        Result<U128> r = to_u128(object);
+        if (!r) return failed(r.error());
+        value.u128 = *r;
+    } else if constexpr (K == Kind::f32) {
+        Result<float> r = to_f32(object);
+        if (!r) return failed(r.error());
+        value.f32 = *r;
+    } else if constexpr (K == Kind::f64) {
+        Result<double> r = to_f64(object);
+        if (!r) return failed(r.error());
+        value.f64 = *r;
+    } else if constexpr (K == Kind::flag) {
+        Result<bool> r = to_flag(object);
+        if (!r) return failed(r.error());
+        value.flag = *r;
+    } else if constexpr (K == Kind::dict) {
+        Status r = check_dict(object);
+        if (!r) return failed(r.error());
+    } else {
+        Result<Ref> r = to_item_list(object);
+        if (!r) return failed(r.error());
+        arguments.items = std::move(*r);
+    }
+    return true;
+}
 
 }  // namespace telbit

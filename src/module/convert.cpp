@@ -32,63 +32,28 @@ Error cast_error(PyObject* object, std::string_view target) {
     return type_error(std::move(message));
 }
 
-Result<ByteSpan> to_byte_string(PyObject* object) {
-    if (!PyBytes_Check(object)) return cast_error(object, "bytes");
-    return ByteSpan(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
-                    static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
-}
-
-Result<std::string_view> to_text(PyObject* object) {
+Result<std::string_view> to_text_slow(PyObject* object) {
     if (!PyUnicode_Check(object)) return cast_error(object, "str");
-    // An ASCII str is its own UTF-8 form.
-    if (PyUnicode_IS_COMPACT_ASCII(object)) {
-        return std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
-    }
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(object, &size);
     if (text == nullptr) return already_raised();
     return std::string_view(text, static_cast<std::size_t>(size));
 }
 
-namespace {
-
-// The value of an exact int that fits one internal digit, read without the general
-// conversion (most field widths, offsets and values are such ints).
-bool small_int(PyObject* object, long long& value) noexcept {
-    if (!PyLong_CheckExact(object)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(object))) return false;
-    value = static_cast<long long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(object)));
-#else
-    const Py_ssize_t size = Py_SIZE(object);
-    if (size > 1 || size < -1) return false;
-    value = static_cast<long long>(size) * static_cast<long long>(reinterpret_cast<PyLongObject*>(object)->ob_digit[0]);
-#endif
-    return true;
-}
-
-}  // namespace
-
-Result<std::int64_t> to_i64(PyObject* object) {
-    if (long long small = 0; small_int(object, small)) return static_cast<std::int64_t>(small);
+Result<std::int64_t> to_i64_slow(PyObject* object) {
     const long long value = PyLong_AsLongLong(object);
     if (value == -1 && PyErr_Occurred()) return already_raised();
     return static_cast<std::int64_t>(value);
 }
 
-Result<std::uint32_t> to_u32(PyObject* object) {
-    long long value = 0;
-    if (!small_int(object, value)) {
-        value = PyLong_AsLongLong(object);
-        if (value == -1 && PyErr_Occurred()) return already_raised();
-    }
+Result<std::uint32_t> to_u32_slow(PyObject* object) {
+    const long long value = PyLong_AsLongLong(object);
+    if (value == -1 && PyErr_Occurred()) return already_raised();
     if (value < 0 || value > 0xFFFFFFFFLL) return overflow_error("out of range integral type conversion attempted");
     return static_cast<std::uint32_t>(value);
 }
 
-Result<std::uint64_t> to_u64(PyObject* object) {
-    if (long long small = 0; small_int(object, small) && small >= 0) return static_cast<std::uint64_t>(small);
+Result<std::uint64_t> to_u64_slow(PyObject* object) {
     if (PyLong_Check(object)) {
         const unsigned long long value = PyLong_AsUnsignedLongLong(object);
         if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return already_raised();
@@ -115,17 +80,10 @@ Result<U128> to_u128(PyObject* object) {
     return value;
 }
 
-Result<double> to_f64(PyObject* object) {
-    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+Result<double> to_f64_slow(PyObject* object) {
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred()) return already_raised();
     return value;
-}
-
-Result<float> to_f32(PyObject* object) {
-    Result<double> value = to_f64(object);
-    if (!value) return std::move(value).error();
-    return round_to_binary32(*value);
 }
 
 namespace {
@@ -138,9 +96,7 @@ bool is_numpy_bool(PyObject* object) {
 
 }  // namespace
 
-Result<bool> to_flag(PyObject* object) {
-    if (object == Py_True) return true;
-    if (object == Py_False) return false;
+Result<bool> to_flag_slow(PyObject* object) {
     if (is_numpy_bool(object)) {
         const int truth = PyObject_IsTrue(object);
         if (truth < 0) return already_raised();

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ieee754.hpp"
 #include "core/result.hpp"
 #include "core/text.hpp"
 #include "module/ref.hpp"
@@ -19,21 +20,81 @@ namespace telbit {
 // TypeError "'{type}' object cannot be cast as '{target}'".
 [[nodiscard]] Error cast_error(PyObject* object, std::string_view target);
 
-[[nodiscard]] Result<ByteSpan> to_byte_string(PyObject* object);
-// The str's UTF-8 form, valid while the str lives.
-[[nodiscard]] Result<std::string_view> to_text(PyObject* object);
-[[nodiscard]] Result<std::uint32_t> to_u32(PyObject* object);
-[[nodiscard]] Result<std::uint64_t> to_u64(PyObject* object);
-[[nodiscard]] Result<std::int64_t> to_i64(PyObject* object);
+// The value of an exact int that fits one internal digit (|value| < 2^30), read without the
+// general conversion; false for anything else.
+[[nodiscard]] inline bool small_exact_int(PyObject* object, long long& value) noexcept {
+    if (!PyLong_CheckExact(object)) return false;
+#if PY_VERSION_HEX >= 0x030C0000
+    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(object))) return false;
+    value = static_cast<long long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(object)));
+#else
+    const Py_ssize_t size = Py_SIZE(object);
+    if (size > 1 || size < -1) return false;
+    value = static_cast<long long>(size) * static_cast<long long>(reinterpret_cast<PyLongObject*>(object)->ob_digit[0]);
+#endif
+    return true;
+}
+
+// The general conversions, out of line; the inline forms below handle the common objects
+// in registers and fall back to these.
+[[nodiscard]] Result<std::string_view> to_text_slow(PyObject* object);
+[[nodiscard]] Result<std::uint32_t> to_u32_slow(PyObject* object);
+[[nodiscard]] Result<std::uint64_t> to_u64_slow(PyObject* object);
+[[nodiscard]] Result<std::int64_t> to_i64_slow(PyObject* object);
+[[nodiscard]] Result<double> to_f64_slow(PyObject* object);
+[[nodiscard]] Result<bool> to_flag_slow(PyObject* object);
+
+[[nodiscard]] inline Result<ByteSpan> to_byte_string(PyObject* object) {
+    if (!PyBytes_Check(object)) return cast_error(object, "bytes");
+    return ByteSpan(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                    static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+// The str's UTF-8 form, valid while the str lives. An ASCII str is its own UTF-8 form.
+[[nodiscard]] inline Result<std::string_view> to_text(PyObject* object) {
+    if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
+    }
+    return to_text_slow(object);
+}
+
+[[nodiscard]] inline Result<std::uint32_t> to_u32(PyObject* object) {
+    if (long long small = 0; small_exact_int(object, small) && small >= 0) return static_cast<std::uint32_t>(small);
+    return to_u32_slow(object);
+}
+
+[[nodiscard]] inline Result<std::uint64_t> to_u64(PyObject* object) {
+    if (long long small = 0; small_exact_int(object, small) && small >= 0) return static_cast<std::uint64_t>(small);
+    return to_u64_slow(object);
+}
+
+[[nodiscard]] inline Result<std::int64_t> to_i64(PyObject* object) {
+    if (long long small = 0; small_exact_int(object, small)) return static_cast<std::int64_t>(small);
+    return to_i64_slow(object);
+}
 
 struct U128 {
     std::uint64_t high = 0;
     std::uint64_t low = 0;
 };
 [[nodiscard]] Result<U128> to_u128(PyObject* object);
-[[nodiscard]] Result<double> to_f64(PyObject* object);
-[[nodiscard]] Result<float> to_f32(PyObject* object);
-[[nodiscard]] Result<bool> to_flag(PyObject* object);
+[[nodiscard]] inline Result<double> to_f64(PyObject* object) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    return to_f64_slow(object);
+}
+
+[[nodiscard]] inline Result<float> to_f32(PyObject* object) {
+    Result<double> value = to_f64(object);
+    if (!value) return std::move(value).error();
+    return round_to_binary32(*value);
+}
+
+[[nodiscard]] inline Result<bool> to_flag(PyObject* object) {
+    if (object == Py_True) return true;
+    if (object == Py_False) return false;
+    return to_flag_slow(object);
+}
 [[nodiscard]] Status check_dict(PyObject* object);
 // A list or tuple holding the sequence's items in iteration order; the caller owns it and
 // nothing else can reach it.

@@ -1,6 +1,7 @@
 // The table of the module's 62 functions: names, parameters, conversions and operations.
 #include "module/functions.hpp"
 
+#include <new>
 #include <string>
 #include <utility>
 
@@ -18,7 +19,11 @@ namespace {
 
 // Result conversions.
 PyObject* signed_result(std::int64_t value) { return PyLong_FromLongLong(value); }
-PyObject* unsigned_result(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
+PyObject* unsigned_result(std::uint64_t value) {
+    // The signed constructor has the interpreter's fast path for small values.
+    return value <= 0x7FFFFFFFFFFFFFFFULL ? PyLong_FromLongLong(static_cast<long long>(value))
+                                          : PyLong_FromUnsignedLongLong(value);
+}
 PyObject* float_result(double value) { return PyFloat_FromDouble(value); }
 
 PyObject* signed_result(const Result<std::int64_t>& value) {
@@ -169,9 +174,32 @@ std::array<InternedNames, function_count> interned_names{};
 
 // One C entry point per row: a builtin gets only the module as `self`, so the row is fixed
 // at compile time.
+// Bind, convert and run. A call that gives every parameter by position skips the general
+// binding; the conversions are chosen at compile time from the row.
 template <std::size_t Index>
 PyObject* entry_point(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_function(rows[Index], interned_names[Index], args, nargs, kwnames);
+    constexpr const FunctionRow& row = rows[Index];
+    // No C++ exception may cross into the interpreter.
+    try {
+        std::array<PyObject*, max_parameters> slots;
+        PyObject* const* bound = args;
+        if (kwnames != nullptr || nargs != row.count) {
+            if (!bind_slots(row, interned_names[Index], args, nargs, kwnames, slots)) return nullptr;
+            bound = slots.data();
+        }
+        Arguments arguments;
+        const bool converted = [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (convert_argument<rows[Index].parameters[I].kind>(rows[Index].parameters[I].name, bound[I],
+                                                                      arguments, arguments.values[I]) &&
+                    ...);
+        }(std::make_index_sequence<rows[Index].count>{});
+        if (!converted) return nullptr;
+        return row.operation(arguments);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (...) {
+        return raise_unexpected_exception();
+    }
 }
 
 template <std::size_t... Index>

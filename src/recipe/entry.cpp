@@ -66,9 +66,10 @@ public:
         Py_ssize_t position = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
+        std::size_t ordinal = 0;
         while (PyDict_Next(entry, &position, &key, &value)) {
             if (!PyUnicode_CheckExact(key)) return false;
-            const std::size_t index = key_index(key);
+            const std::size_t index = key_index(key, ordinal++);
             if (index < key_count) values_[index] = value;
         }
         // Numbers that are not plain ints, and flags that are not the bool singletons, may run
@@ -81,9 +82,40 @@ public:
     // Borrowed: the caller does not own the reference inside.
     PyObject* get_borrowed(KeyIndex index) const noexcept { return values_[index]; }
 
+    // Fill the entry straight from the values when every one is of its plainest form (ASCII
+    // str, small int, bool) and present; false leaves the general reading to find the error or
+    // handle the rest.
+    bool read_plain(Entry& entry) const noexcept {
+        const auto ascii_text = [](PyObject* value, PyObject*& object, std::string_view& text) {
+            if (value == nullptr || !PyUnicode_CheckExact(value) || !PyUnicode_IS_COMPACT_ASCII(value)) return false;
+            object = value;
+            text = std::string_view(static_cast<const char*>(PyUnicode_DATA(value)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)));
+            return true;
+        };
+        long long bits = 0;
+        long long offset = 0;
+        PyObject* offset_value = values_[offset_bits_key_index];
+        if (!ascii_text(values_[name_key_index], entry.name, entry.name_text) ||
+            !ascii_text(values_[encoding_key_index], entry.encoding, entry.encoding_text) ||
+            !ascii_text(values_[byte_order_key_index], entry.byte_order, entry.byte_order_text) ||
+            values_[bits_key_index] == nullptr || !small_exact_int(values_[bits_key_index], bits) || bits < 0 ||
+            values_[reverse_bits_key_index] == nullptr ||
+            (offset_value != nullptr && (!small_exact_int(offset_value, offset) || offset < 0))) {
+            return false;
+        }
+        entry.bits = static_cast<std::uint32_t>(bits);  // below 2^30
+        entry.reverse_bits = values_[reverse_bits_key_index] == Py_True;
+        entry.has_offset = offset_value != nullptr;
+        entry.offset = static_cast<std::uint64_t>(offset);
+        return true;
+    }
+
 private:
-    static std::size_t key_index(PyObject* key) noexcept {
-        // Keys written as literals are the interned objects themselves.
+    static std::size_t key_index(PyObject* key, std::size_t ordinal) noexcept {
+        // Keys written as literals are the interned objects themselves, usually in the
+        // order in which recipes list them.
+        if (ordinal < key_count && key == key_objects[ordinal]) return ordinal;
         for (std::size_t i = 0; i < key_count; ++i) {
             if (key == key_objects[i]) return i;
         }
@@ -130,7 +162,7 @@ Status read_text(const Source& source, KeyIndex index, PyObject*& object, Ref& h
     if (!converted) return std::move(converted).error();
     object = value->object;
     if (!Source::borrowed) holder = std::move(value->owner);
-    text = *converted;
+    text = std::string_view(converted->data(), converted->size());  // member-wise: see to_text
     return ok_status;
 }
 
@@ -231,7 +263,10 @@ bool init_recipe_keys() {
 
 Status read_entry(PyObject* item, Entry& entry) {
     if (Status status = check_dict(item); !status) return status;
-    if (SnapshotSource snapshot; snapshot.take(item)) return read_all(snapshot, entry);
+    if (SnapshotSource snapshot; snapshot.take(item)) {
+        if (snapshot.read_plain(entry)) return ok_status;
+        return read_all(snapshot, entry);
+    }
     return read_all(LookupSource(item), entry);
 }
 

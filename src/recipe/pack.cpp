@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "core/bcd.hpp"
+#include "core/bits.hpp"
 #include "core/charsets.hpp"
 #include "core/ieee754.hpp"
 #include "core/integer.hpp"
@@ -26,11 +27,12 @@ struct EncodedText {
     // (short strings live inside the object).
     [[nodiscard]] std::string_view bytes() const noexcept { return is_owned ? std::string_view(owned) : borrowed; }
 };
-using Encoded = std::variant<FieldBytes, EncodedText>;
+// An integer-class field's raw pattern, or a text field's bytes.
+using Encoded = std::variant<std::uint64_t, EncodedText>;
 
-Result<Encoded> from_pattern(const Result<std::uint64_t>& pattern, const Entry& entry) {
+Result<Encoded> from_pattern(const Result<std::uint64_t>& pattern, const Entry&) {
     if (!pattern) return pattern.error();
-    return Encoded(encode_integer_to_bytes(*pattern, entry.bits, entry.reverse_bits));
+    return Encoded(*pattern);
 }
 
 Result<Encoded> from_text_bytes(std::string bytes) {
@@ -120,8 +122,20 @@ void store(const Encoded& encoded, const Entry& entry, bool little, std::uint64_
     if (first >= packet.size()) return;
     const std::uint64_t room = packet.size() - first;
     const std::uint64_t field_size = (std::uint64_t{entry.bits} + 7) / 8;
-    if (const auto* number = std::get_if<FieldBytes>(&encoded)) {
-        store_field_bytes(*number, little, packet.subspan(first, std::min(room, field_size)));
+    if (const auto* pattern = std::get_if<std::uint64_t>(&encoded)) {
+        if (entry.bits > 64) {
+            store_field_bytes(encode_integer_to_bytes(*pattern, entry.bits, entry.reverse_bits), little,
+                              packet.subspan(first, std::min(room, field_size)));
+            return;
+        }
+        // Up to eight bytes, most significant first (reversed for little-endian), cut at the end.
+        const std::uint64_t value = entry.reverse_bits ? mirror_low_bits(*pattern, entry.bits) : *pattern;
+        const std::uint64_t count = std::min(room, field_size);
+        std::uint8_t* target = packet.data() + first;
+        for (std::uint64_t k = 0; k < count; ++k) {
+            const std::uint64_t significance = little ? k : field_size - 1 - k;  // below 8
+            target[k] = static_cast<std::uint8_t>(value >> (8 * significance));
+        }
         return;
     }
     const std::string_view text = std::get<EncodedText>(encoded).bytes();

@@ -45,7 +45,7 @@ std::string to_utf8(const std::u32string& text) {
 
 // The characters of a decoded text, whatever its form.
 std::u32string characters(const DecodedText& text) {
-    if (text.form == TextForm::utf32) return text.code_points;
+    if (text.form == TextForm::utf32) return std::u32string(text.code_points.begin(), text.code_points.end());
     if (text.form != TextForm::utf8) return std::u32string(text.bytes.begin(), text.bytes.end());
     std::u32string out;
     const std::string_view view(reinterpret_cast<const char*>(text.bytes.data()), text.bytes.size());
