@@ -99,11 +99,8 @@ std::int64_t decode_sign_magnitude(std::uint64_t pattern, std::uint32_t bits) no
     return bit_set(pattern, sign_position) ? -magnitude : magnitude;
 }
 
-Status check_unsigned_range(std::uint64_t value, std::uint32_t bits) {
-    if (bits <= 63 && value >= power_of_two(bits)) {
-        return value_error("Value " + std::to_string(value) + " is too large for " + width_text(bits));
-    }
-    return ok_status;
+Error unsigned_range_error(std::uint64_t value, std::uint32_t bits) {
+    return value_error("Value " + std::to_string(value) + " is too large for " + width_text(bits));
 }
 
 FieldBytes encode_integer_to_bytes(std::uint64_t pattern, std::uint32_t bits, bool reverse_bits) noexcept {

@@ -18,7 +18,11 @@ namespace telbit {
 [[nodiscard]] std::int64_t decode_sign_magnitude(std::uint64_t pattern, std::uint32_t bits) noexcept;
 
 // The range check of an "unsigned" field: widths 0..63 admit values below 2^bits.
-[[nodiscard]] Status check_unsigned_range(std::uint64_t value, std::uint32_t bits);
+[[nodiscard]] Error unsigned_range_error(std::uint64_t value, std::uint32_t bits);
+[[nodiscard]] inline Status check_unsigned_range(std::uint64_t value, std::uint32_t bits) {
+    if (bits <= 63 && value >= (std::uint64_t{1} << bits)) return unsigned_range_error(value, bits);
+    return ok_status;
+}
 
 // A field's bytes as packing writes them, most significant first: `size` bytes, all zero
 // except the `window_size` bytes of `window`, which start `window_offset` bytes into the

@@ -105,10 +105,6 @@ Result<bool> to_flag_slow(PyObject* object) {
     return cast_error(object, "bool");
 }
 
-Status check_dict(PyObject* object) {
-    if (!PyDict_Check(object)) return cast_error(object, "dict");
-    return ok_status;
-}
 
 namespace {
 

@@ -95,7 +95,10 @@ struct U128 {
     if (object == Py_False) return false;
     return to_flag_slow(object);
 }
-[[nodiscard]] Status check_dict(PyObject* object);
+[[nodiscard]] inline Status check_dict(PyObject* object) {
+    if (PyDict_Check(object)) return ok_status;
+    return cast_error(object, "dict");
+}
 // A list or tuple holding the sequence's items in iteration order; the caller owns it and
 // nothing else can reach it.
 [[nodiscard]] Result<Ref> to_item_list(PyObject* object);

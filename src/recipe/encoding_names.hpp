@@ -57,4 +57,23 @@ inline constexpr std::size_t longest_encoding_name = 19;
 [[nodiscard]] std::optional<Encoding> find_encoding(std::string_view lowered) noexcept;
 [[nodiscard]] bool is_packable(Encoding encoding) noexcept;
 
+// Whether the encoding is one of the character-string encodings (handed the field's bytes
+// rather than an integer pattern).
+[[nodiscard]] constexpr bool is_text_encoding(Encoding encoding) noexcept {
+    switch (encoding) {
+        case Encoding::utf8:
+        case Encoding::utf16:
+        case Encoding::utf32:
+        case Encoding::utf16le:
+        case Encoding::utf16be:
+        case Encoding::utf32le:
+        case Encoding::utf32be:
+        case Encoding::us_ascii:
+        case Encoding::latin1:
+        case Encoding::iso_8859_1:
+        case Encoding::windows_1252: return true;
+        default: return false;
+    }
+}
+
 }  // namespace telbit

@@ -272,9 +272,22 @@ Status read_entry(PyObject* item, Entry& entry) {
 
 Status read_extent(PyObject* item, Extent& extent) {
     if (Status status = check_dict(item); !status) return status;
-    const LookupSource source(item);
-    if (Status status = read_bits(source, extent.bits); !status) return status;
-    return read_offset(source, extent.has_offset, extent.offset);
+    PyObject* bits = PyDict_GetItemWithError(item, keys.bits);
+    if (bits == nullptr) return PyErr_Occurred() ? Status(already_raised()) : Status(missing("bits"));
+    {
+        const Ref held = Ref::borrow(bits);  // converting may run code that changes the entry
+        Result<std::uint32_t> converted = to_u32(bits);
+        if (!converted) return std::move(converted).error();
+        extent.bits = *converted;
+    }
+    PyObject* offset = PyDict_GetItemWithError(item, keys.offset_bits);
+    extent.has_offset = offset != nullptr;
+    if (offset == nullptr) return PyErr_Occurred() ? Status(already_raised()) : Status(ok_status);
+    const Ref held = Ref::borrow(offset);
+    Result<std::uint64_t> converted = to_u64(offset);
+    if (!converted) return std::move(converted).error();
+    extent.offset = *converted;
+    return ok_status;
 }
 
 Result<Ref> name_key(const Entry& entry) {

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <variant>
 
 #include "core/bcd.hpp"
 #include "core/bits.hpp"
@@ -27,34 +26,26 @@ struct EncodedText {
     // (short strings live inside the object).
     [[nodiscard]] std::string_view bytes() const noexcept { return is_owned ? std::string_view(owned) : borrowed; }
 };
-// An integer-class field's raw pattern, or a text field's bytes.
-using Encoded = std::variant<std::uint64_t, EncodedText>;
-
-Result<Encoded> from_pattern(const Result<std::uint64_t>& pattern, const Entry&) {
-    if (!pattern) return pattern.error();
-    return Encoded(*pattern);
-}
-
-Result<Encoded> from_text_bytes(std::string bytes) {
+Result<EncodedText> from_text_bytes(std::string bytes) {
     EncodedText text;
     text.owned = std::move(bytes);
     text.is_owned = true;
-    return Encoded(std::move(text));
+    return text;
 }
 
-Result<Encoded> from_text_bytes(Result<std::string> bytes) {
+Result<EncodedText> from_text_bytes(Result<std::string> bytes) {
     if (!bytes) return std::move(bytes).error();
     return from_text_bytes(std::move(*bytes));
 }
 
-Result<Encoded> encode_text(Encoding encoding, PyObject* value) {
+Result<EncodedText> encode_text(Encoding encoding, PyObject* value) {
     Result<std::string_view> text = to_text(value);
     if (!text) return std::move(text).error();
     switch (encoding) {
         case Encoding::utf8: {
             EncodedText view;
-            view.borrowed = *text;
-            return Encoded(std::move(view));
+            view.borrowed = std::string_view(text->data(), text->size());
+            return view;
         }
         case Encoding::utf16: return from_text_bytes(encode_utf16(*text));
         case Encoding::utf32: return from_text_bytes(encode_utf32(*text));
@@ -71,18 +62,19 @@ Result<Encoded> encode_text(Encoding encoding, PyObject* value) {
     return value_error("internal error: not a text encoding");
 }
 
-Result<Encoded> encode_value(Encoding encoding, const Entry& entry, PyObject* value) {
-    const auto signed_pattern = [&](auto encoder) -> Result<Encoded> {
+// The raw pattern of an integer-class field.
+Result<std::uint64_t> encode_number(Encoding encoding, const Entry& entry, PyObject* value) {
+    const auto signed_pattern = [&](auto encoder) -> Result<std::uint64_t> {
         Result<std::int64_t> number = to_i64(value);
         if (!number) return std::move(number).error();
-        return from_pattern(encoder(*number), entry);
+        return encoder(*number);
     };
     switch (encoding) {
         case Encoding::unsigned_integer: {
             Result<std::uint64_t> number = to_u64(value);
             if (!number) return std::move(number).error();
             if (Status status = check_unsigned_range(*number, entry.bits); !status) return std::move(status).error();
-            return from_pattern(*number, entry);
+            return *number;
         }
         case Encoding::twos_complement:
             return signed_pattern([&](std::int64_t v) { return encode_twos_complement(v, entry.bits); });
@@ -102,43 +94,46 @@ Result<Encoded> encode_value(Encoding encoding, const Entry& entry, PyObject* va
         case Encoding::ieee754_f32: {
             Result<float> number = to_f32(value);
             if (!number) return std::move(number).error();
-            const std::uint64_t pattern =
-                encoding == Encoding::ieee754_f16 ? encode_ieee754_f16(*number) : encode_ieee754_f32(*number);
-            return from_pattern(pattern, entry);
+            return encoding == Encoding::ieee754_f16 ? encode_ieee754_f16(*number) : encode_ieee754_f32(*number);
         }
         case Encoding::ieee754_f64: {
             Result<double> number = to_f64(value);
             if (!number) return std::move(number).error();
-            return from_pattern(encode_ieee754_f64(*number), entry);
+            return encode_ieee754_f64(*number);
         }
-        default: return encode_text(encoding, value);
+        default: break;
     }
+    return value_error("internal error: not a numeric encoding");
 }
 
-// Write an encoded field at byte `first`, reversed end for end for a little-endian field,
-// never past the field's own ceil(bits / 8) bytes nor past the end of the packet.
-void store(const Encoded& encoded, const Entry& entry, bool little, std::uint64_t first,
-           std::span<std::uint8_t> packet) {
+// Write an integer-class field's pattern at byte `first`: ceil(bits / 8) bytes, most
+// significant first (reversed for little-endian), cut at the end of the packet.
+void store_number(std::uint64_t pattern, const Entry& entry, bool little, std::uint64_t first,
+                  std::span<std::uint8_t> packet) {
     if (first >= packet.size()) return;
     const std::uint64_t room = packet.size() - first;
     const std::uint64_t field_size = (std::uint64_t{entry.bits} + 7) / 8;
-    if (const auto* pattern = std::get_if<std::uint64_t>(&encoded)) {
-        if (entry.bits > 64) {
-            store_field_bytes(encode_integer_to_bytes(*pattern, entry.bits, entry.reverse_bits), little,
-                              packet.subspan(first, std::min(room, field_size)));
-            return;
-        }
-        // Up to eight bytes, most significant first (reversed for little-endian), cut at the end.
-        const std::uint64_t value = entry.reverse_bits ? mirror_low_bits(*pattern, entry.bits) : *pattern;
-        const std::uint64_t count = std::min(room, field_size);
-        std::uint8_t* target = packet.data() + first;
-        for (std::uint64_t k = 0; k < count; ++k) {
-            const std::uint64_t significance = little ? k : field_size - 1 - k;  // below 8
-            target[k] = static_cast<std::uint8_t>(value >> (8 * significance));
-        }
+    const std::uint64_t count = std::min(room, field_size);
+    if (entry.bits > 64) {
+        store_field_bytes(encode_integer_to_bytes(pattern, entry.bits, entry.reverse_bits), little,
+                          packet.subspan(first, count));
         return;
     }
-    const std::string_view text = std::get<EncodedText>(encoded).bytes();
+    const std::uint64_t value = entry.reverse_bits ? mirror_low_bits(pattern, entry.bits) : pattern;
+    std::uint8_t* target = packet.data() + first;
+    for (std::uint64_t k = 0; k < count; ++k) {
+        const std::uint64_t significance = little ? k : field_size - 1 - k;  // below 8
+        target[k] = static_cast<std::uint8_t>(value >> (8 * significance));
+    }
+}
+
+// Write a text field's bytes at byte `first`, reversed end for end for little-endian, never
+// past the field's own ceil(bits / 8) bytes nor past the end of the packet.
+void store_text(std::string_view text, const Entry& entry, bool little, std::uint64_t first,
+                std::span<std::uint8_t> packet) {
+    if (first >= packet.size()) return;
+    const std::uint64_t room = packet.size() - first;
+    const std::uint64_t field_size = (std::uint64_t{entry.bits} + 7) / 8;
     const std::uint64_t count = std::min({room, field_size, std::uint64_t{text.size()}});
     std::uint8_t* target = packet.data() + first;
     if (little) {
@@ -206,12 +201,19 @@ Result<Ref> build_packet(ItemView recipe, PyObject* values) {
         Result<std::optional<Encoding>> encoding = names.encoding(entry);
         if (!encoding) return std::move(encoding).error();
         if (!*encoding || !is_packable(**encoding)) return unsupported_encoding(entry);
-        Result<Encoded> encoded = encode_value(**encoding, entry, value.get());
-        if (!encoded) return std::move(encoded).error();
-        Result<bool> little = names.little_endian(entry);
-        if (!little) return std::move(little).error();
-
-        store(*encoded, entry, *little, start / 8, bytes);
+        if (is_text_encoding(**encoding)) {
+            Result<EncodedText> text = encode_text(**encoding, value.get());
+            if (!text) return std::move(text).error();
+            Result<bool> little = names.little_endian(entry);
+            if (!little) return std::move(little).error();
+            store_text(text->bytes(), entry, *little, start / 8, bytes);
+        } else {
+            Result<std::uint64_t> pattern = encode_number(**encoding, entry, value.get());
+            if (!pattern) return std::move(pattern).error();
+            Result<bool> little = names.little_endian(entry);
+            if (!little) return std::move(little).error();
+            store_number(*pattern, entry, *little, start / 8, bytes);
+        }
         running = start + entry.bits;
     }
     return packet;

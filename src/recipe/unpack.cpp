@@ -72,23 +72,6 @@ Result<Ref> decode_text(Encoding encoding, ByteSpan field) {
     return value_error("internal error: not a text encoding");
 }
 
-bool is_text(Encoding encoding) noexcept {
-    switch (encoding) {
-        case Encoding::utf8:
-        case Encoding::utf16:
-        case Encoding::utf32:
-        case Encoding::utf16le:
-        case Encoding::utf16be:
-        case Encoding::utf32le:
-        case Encoding::utf32be:
-        case Encoding::us_ascii:
-        case Encoding::latin1:
-        case Encoding::iso_8859_1:
-        case Encoding::windows_1252: return true;
-        default: return false;
-    }
-}
-
 // A text field's bytes in field order: the span itself, or its reversal in `scratch`.
 ByteSpan text_field(ByteSpan span, bool little, std::vector<std::uint8_t>& scratch) {
     if (!little) return span;
@@ -167,7 +150,7 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView 
         if (!encoding) return std::move(encoding).error();
         if (!*encoding) return unsupported_encoding(entry);
 
-        Result<Ref> value = is_text(**encoding)
+        Result<Ref> value = is_text_encoding(**encoding)
                                 ? decode_text(**encoding, text_field(span, *little, scratch))
                                 : decode_number(**encoding,
                                                 field_value(accumulate(span, *little), entry.bits, entry.reverse_bits),
