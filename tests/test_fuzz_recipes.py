@@ -1,0 +1,117 @@
+"""Random recipes, packets and values: only the documented exceptions escape, and packing
+then unpacking gives every value back."""
+
+import math
+
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+import telbit
+
+NAMES = ["utf8", "utf16", "utf32", "ti_f32", "ti_f40", "latin1", "dec_f32", "dec_f64", "ibm_f32", "ibm_f64",
+         "utf16le", "utf16be", "utf32le", "utf32be", "unsigned", "us_ascii", "packed_bcd", "iso_8859_1",
+         "ieee754_f16", "ieee754_f32", "ieee754_f64", "unpacked_bcd", "ieee754_f128", "windows_1252",
+         "sign_magnitude", "ones_complement", "twos_complement", "ieee754_1985_f32", "ieee754_1985_f64",
+         "ieee754_1985_f80", "packed_bcd_signed", "mil_std_1750a_f32", "mil_std_1750a_f48", "unpacked_bcd_signed"]
+
+encodings = st.one_of(st.sampled_from(NAMES), st.sampled_from(NAMES).map(str.upper), st.text(max_size=8))
+anything = st.one_of(st.none(), st.booleans(), st.integers(-2**70, 2**70), st.floats(), st.text(max_size=6),
+                     st.binary(max_size=6), st.lists(st.integers(), max_size=2))
+entries = st.fixed_dictionaries(
+    {"name": st.one_of(st.sampled_from(["a", "b", "c"]), anything),
+     "encoding": st.one_of(encodings, anything),
+     "bits": st.one_of(st.integers(0, 200), st.sampled_from([2**32 - 1, 2**32, -1]), anything),
+     "byte_order": st.one_of(st.sampled_from(["big", "little", "LITTLE", "mid"]), anything),
+     "reverse_bits": st.one_of(st.booleans(), anything)},
+    optional={"offset_bits": st.one_of(st.integers(0, 600), st.integers(2**63, 2**64 - 1), anything),
+              "extra": anything})
+recipes = st.one_of(st.lists(st.one_of(entries, anything), max_size=6), st.lists(entries, max_size=6).map(tuple))
+ARGUMENT_ERRORS = (TypeError, OverflowError)
+
+
+@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(recipe=recipes, packet=st.binary(max_size=80), offset=st.integers(0, 700))
+def test_unpacking_raises_only_value_errors(recipe, packet, offset):
+    try:
+        result = telbit.unpack_parameters(packet, offset, recipe)
+    except ValueError as error:
+        assert type(error) is ValueError
+        assert ": " in str(error)
+    else:
+        assert isinstance(result, dict)
+        assert all(type(k) is str for k in result)
+        assert all(type(v) in (int, float, str) for v in result.values())
+
+
+@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(recipe=recipes, values=st.dictionaries(st.sampled_from(["a", "b", "c"]), anything, max_size=3))
+def test_packing_raises_only_value_errors(recipe, values):
+    try:
+        packet = telbit.pack_parameters(recipe, values)
+    except ValueError as error:
+        assert type(error) is ValueError
+        assert ": " in str(error)
+    else:
+        assert type(packet) is bytes
+
+
+@given(st.one_of(anything, st.sampled_from([b"", "x", {}, set(), iter([])])), anything)
+def test_argument_errors_are_the_documented_kinds(first, second):
+    for call in (lambda: telbit.unpack_parameters(first, second, []),
+                 lambda: telbit.unpack_parameters(b"", 0, first),
+                 lambda: telbit.pack_parameters(first, {}),
+                 lambda: telbit.pack_parameters([], first)):
+        try:
+            call()
+        except ARGUMENT_ERRORS:
+            pass
+        except ValueError:
+            pass  # a walk error, wrapped
+
+
+@st.composite
+def numeric_fields(draw):
+    """A numeric encoding, a width it takes, and a value in its range."""
+    encoding = draw(st.sampled_from(["unsigned", "twos_complement", "ones_complement", "sign_magnitude",
+                                     "packed_bcd", "packed_bcd_signed", "unpacked_bcd", "unpacked_bcd_signed",
+                                     "ieee754_f16", "ieee754_f32", "ieee754_f64"]))
+    if encoding == "unsigned":
+        bits = draw(st.integers(1, 64))
+        value = draw(st.integers(0, 2**bits - 1))
+    elif encoding in ("twos_complement", "ones_complement", "sign_magnitude"):
+        bits = draw(st.integers(2 if encoding == "sign_magnitude" else 1, 64))
+        low = -2 ** (bits - 1) if encoding == "twos_complement" else -(2 ** (bits - 1) - 1)
+        value = draw(st.integers(low, 2 ** (bits - 1) - 1))
+    elif encoding.startswith("packed_bcd"):
+        signed = encoding.endswith("signed")
+        bits = draw(st.integers(8 if signed else 4, 64))
+        digits = bits // 4 - signed
+        value = draw(st.integers(-(10**digits - 1) if signed else 0, 10**digits - 1))
+    elif encoding.startswith("unpacked_bcd"):
+        bits = draw(st.integers(8, 64))
+        digits = bits // 8
+        value = draw(st.integers(-(10**digits - 1) if encoding.endswith("signed") else 0, 10**digits - 1))
+    else:
+        width = int(encoding[-2:])
+        bits = draw(st.integers(width, 64))
+        pattern = draw(st.integers(0, 2**width - 1))
+        value = getattr(telbit, f"decode_{encoding}")(pattern)
+        if math.isnan(value):
+            value = 0.5
+    return encoding, bits, value
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.tuples(numeric_fields(), st.sampled_from(["big", "little", "Big", "LITTLE"]), st.booleans(),
+                          st.integers(0, 3)), min_size=1, max_size=8))
+def test_pack_then_unpack_gives_the_values_back(fields):
+    recipe, values, cursor = [], {}, 0
+    for index, ((encoding, bits, value), byte_order, reverse, gap) in enumerate(fields):
+        cursor += gap
+        name = f"f{index}"
+        recipe.append({"name": name, "encoding": encoding, "bits": bits, "byte_order": byte_order,
+                       "reverse_bits": reverse, "offset_bits": 8 * cursor})
+        values[name] = value
+        cursor += (bits + 7) // 8
+    packet = telbit.pack_parameters(recipe, values)
+    assert len(packet) == cursor
+    assert telbit.unpack_parameters(packet, 0, recipe) == values

@@ -1,0 +1,84 @@
+"""Huge widths, offsets, packets and recipes: linear work or a clear exception."""
+
+import pytest
+
+import telbit
+from helpers import field, wrapped
+
+MAX_BITS = 2**32 - 1
+MAX_BYTES = (MAX_BITS + 7) // 8  # 536870912
+
+
+@pytest.mark.parametrize("encoding", ["unsigned", "utf8", "utf32", "packed_bcd", "ieee754_f64", "windows_1252"])
+def test_widest_fields_past_a_small_packet(encoding):
+    with pytest.raises(ValueError) as info:
+        telbit.unpack_parameters(b"\x00" * 16, 0, [field("x", encoding, MAX_BITS)])
+    assert str(info.value) == wrapped(ValueError, f"Field 'x' needs bytes 0 to {MAX_BYTES} but the packet has 16 bytes")
+
+
+@pytest.mark.parametrize("offset", [2**64 - 1, 2**64 - 8, 2**63, 2**61 * 8 - 1])
+def test_offsets_near_the_top(offset):
+    with pytest.raises(ValueError) as info:
+        telbit.unpack_parameters(b"\x00" * 4, offset, [field("x", "unsigned", 64)])
+    start = offset // 8
+    assert str(info.value) == wrapped(ValueError, f"Field 'x' needs bytes {start} to {start + 8} but the packet has 4 bytes")
+
+
+def test_packet_that_cannot_be_allocated():
+    with pytest.raises(ValueError) as info:
+        telbit.pack_parameters([field("x", "unsigned", 8, offset_bits=2**64 - 2**32)], {"x": 1})
+    assert str(info.value) == f"MemoryError: cannot allocate a packet of {(2**64 - 2**32 + 8) // 8} bytes"
+
+
+def test_widest_numeric_and_text_fields_pack_within_their_bytes():
+    packet = telbit.pack_parameters([field("x", "unsigned", MAX_BITS, "little", True)], {"x": 0x8000000000000001})
+    assert len(packet) == MAX_BYTES
+    # Mirrored across the whole width: bit 0 becomes the field's top bit (bit 6 of its first
+    # byte, the width being one short of whole bytes) and bit 63 lands 64 bits below it; the
+    # little-endian order then reverses the bytes.
+    assert packet[-1] == 0x40 and packet[-9] == 0x80 and packet.count(0) == MAX_BYTES - 2
+    del packet
+    packet = telbit.pack_parameters([field("t", "utf8", MAX_BITS)], {"t": "abc"})
+    assert packet[:4] == b"abc\x00" and len(packet) == MAX_BYTES
+    del packet
+
+
+def test_widest_unpack_reads_only_what_it_needs():
+    packet = bytes(MAX_BYTES)
+    assert telbit.unpack_parameters(packet, 0, [field("x", "unsigned", MAX_BITS)]) == {"x": 0}
+    assert telbit.unpack_parameters(packet, 0, [field("x", "packed_bcd", MAX_BITS)]) == {"x": 0}
+    with pytest.raises(ValueError) as info:
+        telbit.unpack_parameters(packet, 0, [field("x", "unpacked_bcd_signed", MAX_BITS)])
+    assert "Invalid zoned decimal signed byte: 0x00" in str(info.value)
+
+
+def test_field_at_the_end_of_a_100_mb_packet():
+    packet = bytearray(100 * 2**20)
+    packet[-2:] = b"\x12\x34"
+    packet = bytes(packet)
+    recipe = [field("end", "unsigned", 16, offset_bits=8 * (len(packet) - 2))]
+    for _ in range(1000):
+        assert telbit.unpack_parameters(packet, 0, recipe) == {"end": 0x1234}
+
+
+def test_recipe_of_a_million_entries():
+    entry = field("x", "unsigned", 8)
+    recipe = [entry] * 1_000_000
+    packet = bytes(range(256)) * (1_000_000 // 256 + 1)
+    assert telbit.unpack_parameters(packet, 0, recipe) == {"x": (1_000_000 - 1) % 256}
+    values = {"x": 7}
+    assert telbit.pack_parameters(recipe, values) == b"\x07" * 1_000_000
+    # The first failure ends the walk at once, wherever it is.
+    recipe[-1] = field("x", "nope", 8)
+    with pytest.raises(ValueError):
+        telbit.unpack_parameters(packet, 0, recipe)
+
+
+def test_wide_bcd_and_integer_widths_are_constant_time():
+    for bits in (65, 2**20, MAX_BITS):
+        assert telbit.decode_packed_bcd(0x1234, bits) == 1234
+        assert telbit.decode_unpacked_bcd(0x0102, bits) == 12
+        assert telbit.encode_packed_bcd(1234, bits) == 0x1234
+        assert telbit.decode_sign_magnitude(5, bits) == 5
+        with pytest.raises(ValueError):
+            telbit.encode_twos_complement(1, bits)

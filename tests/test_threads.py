@@ -1,0 +1,92 @@
+"""Many threads calling every function on shared recipes and packets get the results one
+thread gets."""
+
+import threading
+
+import telbit
+from helpers import field
+
+RECIPE = [
+    field("a", "unsigned", 12), field("b", "twos_complement", 16, "little", offset_bits=16),
+    field("c", "utf16be", 32), field("d", "packed_bcd_signed", 16), field("e", "ieee754_f16", 16, reverse_bits=True),
+    field("f", "windows_1252", 24), field("g", "ieee754_f64", 64),
+]
+VALUES = {"a": 0xABC, "b": -12345, "c": "hi", "d": -321, "e": 1.5, "f": "\u20ac\xe9A", "g": -2.25}
+PACKET = telbit.pack_parameters(RECIPE, VALUES)
+
+SAMPLES = {
+    "unpack_parameters": (PACKET, 0, RECIPE),
+    "pack_parameters": (RECIPE, VALUES),
+}
+
+
+def sample_args(name):
+    if name in SAMPLES:
+        return SAMPLES[name]
+    if name.startswith("decode_") and ("utf" in name or name.endswith(("ascii", "8859_1", "1252"))):
+        return (b"\xfe\xff\x00A\x00\xe9",)
+    if name.startswith("encode_") and ("utf" in name or name.endswith(("ascii", "8859_1", "1252"))):
+        return ("A\xe9",)
+    if name.endswith("_bcd"):
+        return (0x1234, 16, False)
+    if "complement" in name or "magnitude" in name:
+        return (100, 16)
+    return (0x3C00,)
+
+
+def outcome(function, args):
+    try:
+        return ("ok", function(*args))
+    except Exception as error:  # every function's error is part of its result here
+        return (type(error).__name__, str(error))
+
+
+def test_concurrent_calls_match_a_single_thread():
+    calls = [(getattr(telbit, name), sample_args(name)) for name in telbit.__all__]
+    expected = [outcome(function, args) for function, args in calls]
+    mismatches = []
+    barrier = threading.Barrier(8)
+
+    def worker(seed):
+        barrier.wait()
+        for round_number in range(150):
+            for index in range((seed + round_number) % len(calls), len(calls)):
+                function, args = calls[index]
+                got = outcome(function, args)
+                if got != expected[index] and not (got[0] == "ok" and got[1] != got[1]):
+                    mismatches.append((telbit.__all__[index], got, expected[index]))
+
+    threads = [threading.Thread(target=worker, args=(seed,)) for seed in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert mismatches == []
+
+
+def test_first_use_from_many_threads_at_once():
+    # The abstract Sequence type is looked up on first use; a fresh interpreter makes every
+    # thread race for that first use.
+    import subprocess
+    import sys
+    import textwrap
+
+    script = textwrap.dedent("""
+        import threading, collections
+        import telbit
+        class Recipe(collections.UserList):
+            pass
+        entry = {"name": "x", "encoding": "unsigned", "bits": 8, "byte_order": "big", "reverse_bits": False}
+        results, barrier = [], threading.Barrier(16)
+        def worker():
+            barrier.wait()
+            results.append(telbit.unpack_parameters(b"\\x07", 0, Recipe([entry])))
+        threads = [threading.Thread(target=worker) for _ in range(16)]
+        [t.start() for t in threads]
+        [t.join() for t in threads]
+        assert results == [{"x": 7}] * 16, results
+        print("ok")
+    """)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "ok"
