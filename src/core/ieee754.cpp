@@ -2,8 +2,6 @@
 #include "core/ieee754.hpp"
 
 #include <bit>
-#include <cmath>
-#include <limits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -97,15 +95,41 @@ std::uint16_t narrow_hardware(float value) noexcept { return narrow_portable(val
 
 }  // namespace half
 
+namespace {
+
+// binary32 -> binary64 on the bits. The processor's conversion obeys the denormals-are-zero
+// flag, which a library loaded into the same process may have set (fast-math start-up code
+// does); binary32 subnormals would then decode as zero.
+double widen_binary32(std::uint32_t bits) noexcept {
+    const std::uint64_t sign = std::uint64_t{bits & 0x80000000U} << 32;
+    const std::uint32_t exponent = (bits >> 23) & 0xFFU;
+    const std::uint64_t fraction = bits & 0x7FFFFFU;
+    if (exponent == 255) {
+        // Infinity, or a NaN that keeps its sign and payload and becomes quiet.
+        const std::uint64_t quiet = fraction != 0 ? 0x0008000000000000ULL : 0;
+        return std::bit_cast<double>(sign | 0x7FF0000000000000ULL | quiet | (fraction << 29));
+    }
+    if (exponent != 0) {
+        return std::bit_cast<double>(sign | (std::uint64_t{exponent + 896} << 52) | (fraction << 29));
+    }
+    if (fraction == 0) return std::bit_cast<double>(sign);
+    // Subnormal: fraction * 2^-149 with its leading one at bit (width - 1), 1 <= width <= 23.
+    const auto width = static_cast<std::uint64_t>(std::bit_width(fraction));
+    const std::uint64_t normalised = (fraction << (53 - width)) & 0xFFFFFFFFFFFFFULL;  // shift 30..52
+    return std::bit_cast<double>(sign | ((width + 873) << 52) | normalised);
+}
+
+}  // namespace
+
 double decode_ieee754_f16(std::uint64_t pattern) noexcept {
     const auto half_pattern = static_cast<std::uint16_t>(pattern);
     const float widened =
         half::hardware_available() ? half::widen_hardware(half_pattern) : half::widen_portable(half_pattern);
-    return static_cast<double>(widened);
+    return widen_binary32(std::bit_cast<std::uint32_t>(widened));
 }
 
 double decode_ieee754_f32(std::uint64_t pattern) noexcept {
-    return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(pattern)));
+    return widen_binary32(static_cast<std::uint32_t>(pattern));
 }
 
 double decode_ieee754_f64(std::uint64_t pattern) noexcept { return std::bit_cast<double>(pattern); }
@@ -128,14 +152,38 @@ double decode_ieee754_f128(std::uint64_t high, std::uint64_t low) noexcept {
 }
 
 float round_to_binary32(double value) noexcept {
-    // Converting a double beyond the float range is undefined in C++; the magnitudes that
-    // round past the largest float (from halfway between it and 2^128 up) become infinities
-    // here, and everything else converts with the processor's round-to-nearest-even.
-    constexpr double overflow_threshold = 0x1.ffffffp127;
-    if (std::isnan(value)) return static_cast<float>(value);
-    if (value >= overflow_threshold) return std::numeric_limits<float>::infinity();
-    if (value <= -overflow_threshold) return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(value);
+    // On the bits rather than with a cast: converting a double beyond the float range is
+    // undefined in C++, and the processor's conversion follows the dynamic rounding mode and
+    // the flush-to-zero flag, either of which another library in the process may change.
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const auto sign = static_cast<std::uint32_t>((bits >> 32) & 0x80000000U);
+    const auto exponent = static_cast<std::uint32_t>((bits >> 52) & 0x7FFU);
+    const std::uint64_t fraction = bits & 0xFFFFFFFFFFFFFULL;
+    if (exponent == 0x7FF) {
+        // Infinity, or a NaN that keeps its sign and the top of its payload and becomes quiet.
+        const std::uint32_t quiet = fraction != 0 ? 0x400000U : 0U;
+        return std::bit_cast<float>(sign | 0x7F800000U | quiet | static_cast<std::uint32_t>(fraction >> 29));
+    }
+    if (exponent >= 1151) return std::bit_cast<float>(sign | 0x7F800000U);  // |value| >= 2^128
+    if (exponent >= 897) {
+        // A normal binary32 (biased exponent 1..254) before rounding; 29 fraction bits go.
+        std::uint32_t result = sign | ((exponent - 896) << 23) | static_cast<std::uint32_t>(fraction >> 29);
+        const std::uint64_t dropped = fraction & 0x1FFFFFFFU;
+        // Ties to even; a carry runs into the exponent, from the largest float up to infinity.
+        if (dropped > 0x10000000U || (dropped == 0x10000000U && (result & 1U) != 0)) ++result;
+        return std::bit_cast<float>(result);
+    }
+    // A binary32 subnormal or zero: the result counts units of 2^-149. The value is
+    // mantissa * 2^(exponent - 1075), so `shift` bits of the 53-bit mantissa go.
+    if (exponent == 0) return std::bit_cast<float>(sign);  // below 2^-1022: far under half a unit
+    const std::uint64_t mantissa = fraction | 0x10000000000000ULL;
+    const std::uint32_t shift = 926 - exponent;  // >= 30, since exponent <= 896
+    if (shift > 53) return std::bit_cast<float>(sign);  // below half of 2^-149; also keeps the shifts under 64
+    auto units = static_cast<std::uint32_t>(mantissa >> shift);
+    const std::uint64_t halfway = std::uint64_t{1} << (shift - 1);
+    const std::uint64_t dropped = mantissa & ((halfway << 1) - 1);
+    if (dropped > halfway || (dropped == halfway && (units & 1U) != 0)) ++units;
+    return std::bit_cast<float>(sign | units);  // a carry to 2^23 is the smallest normal
 }
 
 std::uint64_t encode_ieee754_f16(float value) noexcept {
