@@ -1,5 +1,7 @@
 """Packed and zoned binary-coded decimal, stand-alone and in recipes."""
 
+import re
+
 import pytest
 from hypothesis import given, strategies as st
 
@@ -200,3 +202,134 @@ def test_packing_unsigned_unpacked_bcd_refuses_negative_values():
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters([field("v", "unpacked_bcd", 24)], {"v": -123})
     assert str(info.value) == wrapped(ValueError, "Cannot encode negative value in unsigned BCD")
+
+
+# Widths around every boundary: no position, one position, the 64-bit pattern's edge, beyond it.
+WIDTHS = [0, 3, 4, 7, 8, 12, 15, 16, 63, 64, 65, 71, 72, 100, 2**31, 2**32 - 1]
+
+
+def layout_reference(value, bits, packed, signed):
+    """The pattern or the error message for a value, from decimal text: packed BCD is the decimal
+    string read as hexadecimal, unpacked BCD its digits as bytes, zoned decimal its digits as
+    EBCDIC characters with the sign in the units zone."""
+    if bits < (4 if packed else 8):
+        return ValueError, f"bits must be >= {4 if packed else 8} for {'packed' if packed else 'unpacked'} BCD"
+    if value < 0 and not signed:
+        return ValueError, "Cannot encode negative value in unsigned BCD"
+    positions = bits // 4 if packed else bits // 8
+    if not packed and signed and positions > 8:
+        return ValueError, "bits must be <= 64 for signed unpacked BCD"
+    room = min(positions - 1 if packed and signed else positions, (15 if signed else 16) if packed else 8)
+    digits = str(abs(value)).lstrip("0")
+    if len(digits) > room:
+        return ValueError, too_many(value, room)
+    if packed:
+        pattern = int(digits or "0", 16)
+        return (pattern << 4 | (0xD if value < 0 else 0xC)) if signed else pattern
+    if not signed:
+        return int.from_bytes(bytes(int(d) for d in digits), "big")
+    return zoned_reference(value, positions)
+
+
+@given(st.integers(MIN_I64, 2**63 - 1) | st.integers(-10**17, 10**17) | st.integers(-999, 999),
+       st.sampled_from(WIDTHS) | st.integers(0, 2**32 - 1), st.booleans(), st.booleans())
+def test_encode_matches_decimal_text_and_decodes_back(value, bits, packed, signed):
+    encode = telbit.encode_packed_bcd if packed else telbit.encode_unpacked_bcd
+    decode = telbit.decode_packed_bcd if packed else telbit.decode_unpacked_bcd
+    expected = layout_reference(value, bits, packed, signed)
+    if isinstance(expected, tuple):
+        with pytest.raises(ValueError) as info:
+            encode(value, bits, signed)
+        assert str(info.value) == expected[1]
+    else:
+        assert encode(value, bits, signed) == expected
+        assert decode(expected, bits, signed) == value
+
+
+@given(st.integers(0, 2**64 - 1), st.integers(0, 15), st.booleans())
+def test_decoding_ignores_bits_above_the_positions(pattern, positions, signed):
+    bits = 4 * positions
+    low = pattern & ((1 << bits) - 1)
+    try:
+        expected = telbit.decode_packed_bcd(low, bits, signed)
+    except ValueError as error:
+        with pytest.raises(ValueError, match=re.escape(str(error))):
+            telbit.decode_packed_bcd(pattern, bits + 3, signed)
+    else:
+        assert telbit.decode_packed_bcd(pattern, bits + 3, signed) == expected
+
+
+@pytest.mark.parametrize("bits", WIDTHS)
+def test_every_width_reads_zero_digits_beyond_the_pattern(bits):
+    # Nine nines fill the low bytes; what a width can see of them is the decimal number.
+    packed_positions = min(bits // 4, 16)
+    expected = int("9" * packed_positions) if packed_positions else 0
+    assert telbit.decode_packed_bcd(0x9999999999999999, bits) == expected
+    unpacked_positions = min(bits // 8, 8)
+    assert telbit.decode_unpacked_bcd(0x0909090909090909, bits) == (int("9" * unpacked_positions) if unpacked_positions else 0)
+    if bits // 8 > 8:
+        with pytest.raises(ValueError) as info:
+            telbit.decode_unpacked_bcd(0xF9F9F9F9F9F9F9C9, bits, True)
+        assert str(info.value) == zoned(0x00)
+    elif bits >= 8:
+        assert telbit.decode_unpacked_bcd(0xF9F9F9F9F9F9F9C9, bits, True) == int("9" * (bits // 8))
+    else:
+        assert telbit.decode_unpacked_bcd(0xF9F9F9F9F9F9F9C9, bits, True) == 0
+
+
+@pytest.mark.parametrize("function, signed, bits, message", [
+    ("encode_unpacked_bcd", False, 64, "Cannot encode negative value in unsigned BCD"),
+    ("encode_unpacked_bcd", True, 64, too_many(MIN_I64, 8)),
+    ("encode_packed_bcd", False, 2**32 - 1, "Cannot encode negative value in unsigned BCD"),
+    ("encode_packed_bcd", True, 2**32 - 1, too_many(MIN_I64, 15)),
+])
+def test_minimum_integer_is_refused_without_overflow(function, signed, bits, message):
+    with pytest.raises(ValueError) as info:
+        getattr(telbit, function)(MIN_I64, bits, signed)
+    assert str(info.value) == message
+
+
+def test_keyword_arguments_and_default_sign():
+    assert telbit.decode_packed_bcd(value=0x123D, bits=16, signed=True) == -123
+    assert telbit.encode_unpacked_bcd(bits=24, value=-123, signed=True) == 0xF1F2D3
+    with pytest.raises(ValueError) as info:
+        telbit.decode_packed_bcd(0x123D, 16)
+    assert str(info.value) == digit_error(13)
+
+
+@pytest.mark.parametrize("encoding, bits, value", [
+    ("packed_bcd", 4, 7), ("packed_bcd", 64, 9999999999999999), ("packed_bcd", 65, 1234567890123456),
+    ("packed_bcd", 200, 5), ("packed_bcd_signed", 8, -9), ("packed_bcd_signed", 64, -999999999999999),
+    ("packed_bcd_signed", 72, 31), ("unpacked_bcd", 8, 9), ("unpacked_bcd", 64, 12345678),
+    ("unpacked_bcd", 65, 87654321), ("unpacked_bcd_signed", 8, -3), ("unpacked_bcd_signed", 64, -12345678),
+    ("unpacked_bcd_signed", 71, 7),
+])
+@pytest.mark.parametrize("byte_order", ["big", "little"])
+def test_recipe_fields_hold_the_decimal_pattern(encoding, bits, value, byte_order):
+    # Behind a byte of other data, the field's bytes are the pattern, right-aligned.
+    packed, signed = encoding.startswith("packed"), encoding.endswith("_signed")
+    pattern = layout_reference(value, bits, packed, signed)
+    field_bytes = pattern.to_bytes((bits + 7) // 8, "big")
+    if byte_order == "little":
+        field_bytes = field_bytes[::-1]
+    recipe = [field("pad", "unsigned", 8), field("v", encoding, bits, byte_order)]
+    packet = telbit.pack_parameters(recipe, {"pad": 0xA5, "v": value})
+    assert packet == b"\xa5" + field_bytes
+    if bits <= 64:  # unpacking reads the first eight bytes of a wider field, the packer's zero fill
+        assert telbit.unpack_parameters(packet, 0, recipe) == {"pad": 0xA5, "v": value}
+
+
+@pytest.mark.parametrize("encoding, bits, value, message", [
+    ("packed_bcd", 3, 1, "bits must be >= 4 for packed BCD"),
+    ("packed_bcd", 8, -1, "Cannot encode negative value in unsigned BCD"),
+    ("packed_bcd", 8, 100, too_many(100, 2)),
+    ("packed_bcd_signed", 8, 10, too_many(10, 1)),
+    ("packed_bcd", 2**32 - 1, 10**16, too_many(10**16, 16)),
+    ("unpacked_bcd", 7, 1, "bits must be >= 8 for unpacked BCD"),
+    ("unpacked_bcd", 16, -1, "Cannot encode negative value in unsigned BCD"),
+    ("unpacked_bcd_signed", 72, 1, "bits must be <= 64 for signed unpacked BCD"),
+])
+def test_recipe_encode_errors_are_wrapped(encoding, bits, value, message):
+    with pytest.raises(ValueError) as info:
+        telbit.pack_parameters([field("v", encoding, bits)], {"v": value})
+    assert str(info.value) == wrapped(ValueError, message)
