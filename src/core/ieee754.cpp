@@ -4,6 +4,7 @@
 #include <bit>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define TELBIT_HAVE_F16C_PATH 1
 #else
@@ -69,11 +70,26 @@ std::uint16_t narrow_portable(float value) noexcept {
 
 #if TELBIT_HAVE_F16C_PATH
 
+namespace {
+
+// F16C is a VEX-encoded extension: the processor must offer it and the operating system must
+// save the AVX register state (OSXSAVE, and XCR0 bits 1 and 2).
+bool detect_f16c() noexcept {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    constexpr unsigned f16c = 1U << 29;
+    constexpr unsigned osxsave = 1U << 27;
+    constexpr unsigned avx = 1U << 28;
+    if ((ecx & (f16c | osxsave | avx)) != (f16c | osxsave | avx)) return false;
+    unsigned xcr0_low = 0, xcr0_high = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+    return (xcr0_low & 0x6U) == 0x6U;
+}
+
+}  // namespace
+
 bool hardware_available() noexcept {
-    static const bool available = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("f16c") != 0;
-    }();
+    static const bool available = detect_f16c();
     return available;
 }
 

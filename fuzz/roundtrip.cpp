@@ -1,0 +1,132 @@
+// Encode then decode is the identity for every value an encoder accepts.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/bcd.hpp"
+#include "core/bits.hpp"
+#include "core/charsets.hpp"
+#include "core/ieee754.hpp"
+#include "core/integer.hpp"
+#include "core/unicode.hpp"
+#include "core/utf8.hpp"
+#include "fuzz/input.hpp"
+
+using namespace telbit;
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) std::abort();
+}
+
+std::u32string characters(const DecodedText& text) {
+    if (text.form == TextForm::utf32) return {text.code_points.begin(), text.code_points.end()};
+    if (text.form != TextForm::utf8) return {text.bytes.begin(), text.bytes.end()};
+    std::u32string out;
+    Utf8Reader reader(std::string_view(reinterpret_cast<const char*>(text.bytes.data()), text.bytes.size()));
+    std::size_t length = 0;
+    while (!reader.done()) out.push_back(reader.next(length));
+    return out;
+}
+
+ByteSpan span_of(const std::string& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+}
+
+void integers(std::int64_t value, std::uint32_t bits) {
+    if (Result<std::uint64_t> p = encode_twos_complement(value, bits); p && bits >= 1) {
+        require(decode_twos_complement(*p, bits) == value);
+    }
+    if (Result<std::uint64_t> p = encode_ones_complement(value, bits); p && bits >= 1) {
+        require(decode_ones_complement(*p, bits) == value);
+    }
+    if (Result<std::uint64_t> p = encode_sign_magnitude(value, bits); p) {
+        require(decode_sign_magnitude(*p, bits) == value);
+    }
+    for (const bool is_signed : {false, true}) {
+        if (Result<std::uint64_t> p = encode_packed_bcd(value, bits, is_signed); p) {
+            Result<std::int64_t> back = decode_packed_bcd(*p, bits, is_signed);
+            require(back && *back == value);
+        }
+        if (Result<std::uint64_t> p = encode_unpacked_bcd(value, bits, is_signed); p) {
+            Result<std::int64_t> back = decode_unpacked_bcd(*p, bits, is_signed);
+            require(back && *back == value);
+        }
+    }
+}
+
+void floats(std::uint64_t pattern) {
+    const auto half = static_cast<std::uint16_t>(pattern);
+    const double widened = decode_ieee754_f16(half);
+    const bool nan = std::isnan(widened);
+    require(encode_ieee754_f16(static_cast<float>(widened)) == (nan ? (half | 0x200u) : half));
+    require(half::narrow_portable(half::widen_portable(half)) == (nan ? (half | 0x200u) : half));
+    const auto single = static_cast<std::uint32_t>(pattern);
+    const double wide = decode_ieee754_f32(single);
+    if (!std::isnan(wide)) require(encode_ieee754_f32(round_to_binary32(wide)) == single);
+    require(encode_ieee754_f64(decode_ieee754_f64(pattern)) == pattern);
+    const float value = std::bit_cast<float>(single);
+    if (half::hardware_available()) require(half::narrow_hardware(value) == half::narrow_portable(value));
+}
+
+void bytes_of_patterns(std::uint64_t pattern, std::uint32_t bits, bool reverse) {
+    // Reading the bytes back as the unpacking walk does gives the pattern back.
+    const FieldBytes field = encode_integer_to_bytes(pattern, bits, reverse);
+    require(field.size == (std::uint64_t{bits} + 7) / 8);
+    if (bits == 0 || bits > 64) return;
+    std::uint64_t accumulator = 0;
+    for (std::uint64_t k = 0; k < field.size; ++k) accumulator = (accumulator << 8) | field.at(k);
+    const std::uint64_t back = reverse ? mirror_field_pattern(accumulator, bits) : accumulator & low_mask(bits);
+    require(back == (pattern & low_mask(bits)));
+}
+
+void text(ByteSpan data) {
+    if (!scan_utf8(data).valid) return;
+    const std::string_view utf8(reinterpret_cast<const char*>(data.data()), data.size());
+    Result<DecodedText> original = decode_utf8(data);
+    require(static_cast<bool>(original));
+    const std::u32string expected = characters(*original);
+    const auto same = [&](const std::string& encoded, Result<DecodedText> (*decode)(ByteSpan)) {
+        Result<DecodedText> back = decode(span_of(encoded));
+        require(back && characters(*back) == expected);
+    };
+    same(encode_utf16(utf8), decode_utf16);
+    same(encode_utf32(utf8), decode_utf32);
+    Result<DecodedText> le16 = decode_utf16_with_endianness(span_of(encode_utf16le(utf8)), true);
+    require(le16 && characters(*le16) == expected);
+    Result<DecodedText> be32 = decode_utf32_with_endianness(span_of(encode_utf32be(utf8)), false);
+    require(be32 && characters(*be32) == expected);
+    if (Result<std::string> latin = encode_iso_8859_1(utf8)) require(characters(decode_iso_8859_1(span_of(*latin))) == expected);
+    if (Result<std::string> ascii = encode_us_ascii(utf8)) {
+        Result<DecodedText> back = decode_us_ascii(span_of(*ascii));
+        require(back && characters(*back) == expected);
+    }
+    if (Result<std::string> single = encode_windows_1252(utf8)) {
+        const std::string& b = *single;
+        const bool marked = b.rfind("\xEF\xBB\xBF", 0) == 0 || b.rfind("\xFF\xFE", 0) == 0 || b.rfind("\xFE\xFF", 0) == 0;
+        if (!marked) {
+            Result<DecodedText> back = decode_windows_1252(span_of(b));
+            require(back && characters(*back) == expected);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input input(data, size);
+    const auto value = input.take<std::int64_t>();
+    const std::uint32_t bits = fuzz::width_from(input.take<std::uint32_t>());
+    const auto flags = input.take<std::uint8_t>();
+    integers(value, bits);
+    // Small values exercise the BCD layouts far more often than random 64-bit ones.
+    integers(value % 100000, bits);
+    floats(static_cast<std::uint64_t>(value));
+    bytes_of_patterns(static_cast<std::uint64_t>(value), bits, (flags & 1) != 0);
+    text(input.rest());
+    return 0;
+}
