@@ -2,6 +2,7 @@
 #include "core/charsets.hpp"
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "core/format.hpp"
@@ -29,19 +30,50 @@ Error invalid_character(std::string_view utf8, std::size_t start, std::size_t le
     return value_error(std::move(message));
 }
 
+ByteSpan bytes_of(std::string_view text) noexcept {
+    return ByteSpan(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// Copies the run of ASCII characters at `position` (ASCII is its own byte in every set
+// here, and most telemetry text is ASCII) and returns where the run ends.
+std::size_t copy_ascii_run(std::string_view utf8, std::size_t position, std::string& out) {
+    const std::size_t run = first_non_ascii(bytes_of(utf8.substr(position)));
+    out.append(utf8.data() + position, run);
+    return position + run;
+}
+
 // Each character of `utf8` at or below `limit` becomes one byte; the first above fails.
 Result<std::string> encode_single_byte(std::string_view utf8, char32_t limit, const char* set) {
     std::string out;
     out.reserve(utf8.size());
-    Utf8Reader reader(utf8);
-    std::size_t length = 0;
-    while (!reader.done()) {
-        const std::size_t start = reader.position();
+    std::size_t position = copy_ascii_run(utf8, 0, out);
+    while (position < utf8.size()) {
+        Utf8Reader reader(utf8.substr(position));
+        std::size_t length = 0;
         const char32_t code_point = reader.next(length);
-        if (code_point > limit) return invalid_character(utf8, start, length, code_point, set);
+        if (code_point > limit) return invalid_character(utf8, position, length, code_point, set);
         out.push_back(static_cast<char>(code_point));
+        position = copy_ascii_run(utf8, position + length, out);
     }
     return out;
+}
+
+// The byte for a character that is neither ASCII nor Latin-1's A0..FF, or nullopt when
+// windows-1252 has none.
+std::optional<std::uint8_t> windows_1252_byte(char32_t code_point) noexcept {
+    for (std::size_t pointer = 0; pointer < windows_1252_high.size(); ++pointer) {
+        if (windows_1252_high[pointer] == code_point) return static_cast<std::uint8_t>(0x80 + pointer);
+    }
+    return std::nullopt;
+}
+
+// Bytes 80..9F are the only ones whose character is not the byte's own number.
+bool needs_windows_1252_table(ByteSpan data) noexcept {
+    // No early exit, so that the loop vectorises; the table pass that usually follows
+    // reads every byte anyway.
+    unsigned found = 0;
+    for (const std::uint8_t byte : data) found |= static_cast<unsigned>((byte & 0xE0) == 0x80);
+    return found != 0;
 }
 
 Error windows_1252_decode_failure() { return value_error("Failed to decode Windows-1252 bytes"); }
@@ -70,14 +102,7 @@ Result<DecodedText> decode_windows_1252(ByteSpan data) {
         if (!text) return windows_1252_decode_failure();
         return text;
     }
-    bool needs_table = false;
-    for (const std::uint8_t byte : data) {
-        if (byte >= 0x80 && byte <= 0x9F) {
-            needs_table = true;
-            break;
-        }
-    }
-    if (!needs_table) return DecodedText::view(TextForm::latin1, data);
+    if (!needs_windows_1252_table(data)) return DecodedText::view(TextForm::latin1, data);
     CodePoints text;
     text.reserve(data.size());
     for (const std::uint8_t byte : data) {
@@ -95,18 +120,20 @@ Result<std::string> encode_iso_8859_1(std::string_view utf8) {
 Result<std::string> encode_windows_1252(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    Utf8Reader reader(utf8);
-    std::size_t length = 0;
-    while (!reader.done()) {
+    std::size_t position = copy_ascii_run(utf8, 0, out);
+    while (position < utf8.size()) {
+        Utf8Reader reader(utf8.substr(position));
+        std::size_t length = 0;
         const char32_t code_point = reader.next(length);
-        if (code_point < 0x80 || (code_point >= 0xA0 && code_point <= 0xFF)) {
+        if (code_point >= 0xA0 && code_point <= 0xFF) {
             out.push_back(static_cast<char>(code_point));
-            continue;
+        } else if (const std::optional<std::uint8_t> byte = windows_1252_byte(code_point)) {
+            out.push_back(static_cast<char>(*byte));
+        } else {
+            // The whole call fails: no replacement character, no partial output.
+            return value_error("Failed to encode to Windows-1252");
         }
-        std::size_t pointer = 0;
-        while (pointer < windows_1252_high.size() && windows_1252_high[pointer] != code_point) ++pointer;
-        if (pointer == windows_1252_high.size()) return value_error("Failed to encode to Windows-1252");
-        out.push_back(static_cast<char>(0x80 + pointer));
+        position = copy_ascii_run(utf8, position + length, out);
     }
     return out;
 }
