@@ -38,12 +38,34 @@ PyObject* bytes_result(const Result<std::string>& bytes) {
     return bytes ? new_bytes(*bytes) : raise_error(bytes.error());
 }
 
+// The recipe walks run Python code of the recipe's and the values' own (an __index__, an
+// __eq__) and that code may call the walks again. Each such round costs C stack that the
+// interpreter cannot see, so it is counted against the recursion limit: runaway re-entry
+// ends in RecursionError rather than a stack overflow.
+class RecursionGuard {
+public:
+    explicit RecursionGuard(const char* where) noexcept : entered_(Py_EnterRecursiveCall(where) == 0) {}
+    ~RecursionGuard() {
+        if (entered_) Py_LeaveRecursiveCall();
+    }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+    [[nodiscard]] bool entered() const noexcept { return entered_; }
+
+private:
+    bool entered_;
+};
+
 PyObject* unpack_parameters(Arguments& a) {
+    const RecursionGuard guard(" in unpack_parameters");
+    if (!guard.entered()) return nullptr;
     Result<Ref> result = process_recipe(a[0].bytes, a[1].u64, items_of(a.items.get()));
     return result ? std::move(*result).release() : raise_wrapped(result.error());
 }
 
 PyObject* pack_parameters(Arguments& a) {
+    const RecursionGuard guard(" in pack_parameters");
+    if (!guard.entered()) return nullptr;
     Result<Ref> result = build_packet(items_of(a.items.get()), a[1].object);
     return result ? std::move(*result).release() : raise_wrapped(result.error());
 }
