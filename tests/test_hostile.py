@@ -3,7 +3,9 @@ never a crash, a use of freed memory or a leaked reference (the sanitizer run ch
 memory side of every test here)."""
 
 import gc
+import subprocess
 import sys
+import textwrap
 from collections.abc import Sequence
 
 import pytest
@@ -253,3 +255,255 @@ def test_many_hostile_calls_keep_refcounts():
     entry["bits"] = 8
     gc.collect()
     assert sys.getrefcount(victim) == before
+
+
+# The call's own copy of the recipe must be out of reach of Python code that runs during the
+# walk: code that finds it (through the garbage collector's referrer lists) and empties it
+# frees the entries the walk is about to read.
+PRIVATE_COPY_REASON = ("the recipe list collected for a call is tracked by the garbage collector, so "
+                       "gc.get_referrers() hands it to code run during the walk (to_item_list must untrack it)")
+
+
+def lists_holding(entry, besides):
+    return [r for r in gc.get_referrers(entry) if isinstance(r, list) and all(r is not b for b in besides)]
+
+
+@pytest.mark.xfail(strict=True, reason=PRIVATE_COPY_REASON)
+@pytest.mark.parametrize("make_recipe", [list, lambda items: LyingSequence(items, 2)], ids=["list", "sequence"])
+def test_the_call_copy_of_the_recipe_is_out_of_reach(make_recipe):
+    entry = field("a", "unsigned", None)
+    recipe = make_recipe([entry, field("b", "unsigned", 8)])
+    seen = []
+    callers_own = [recipe, getattr(recipe, "items", None)]
+    entry["bits"] = Mutating(8, lambda: seen.extend(lists_holding(entry, callers_own)))
+    assert unpack(recipe) == {"a": 1, "b": 2}
+    assert telbit.pack_parameters(recipe, {"a": 1, "b": 2}) == b"\x01\x02"
+    assert seen == []
+
+
+EMPTY_THE_COPY = """
+import gc, sys, telbit
+entry = {"name": "a", "encoding": "unsigned", "byte_order": "big", "reverse_bits": False}
+recipe = [entry] + [dict(entry, name=f"n{i}", bits=8) for i in range(40)]
+
+class Index:
+    def __index__(self):
+        for holder in gc.get_referrers(entry):
+            if isinstance(holder, list) and holder is not recipe:
+                holder.clear()
+        recipe.clear()
+        gc.collect()
+        [dict(x=i) for i in range(1000)]  # reuse the freed memory
+        return 8
+
+entry["bits"] = Index()
+result = telbit.unpack_parameters(bytes(range(64)), 0, recipe)
+print(sorted(result.items()) == sorted({"a": 0, **{f"n{i}": i + 1 for i in range(40)}}.items()))
+"""
+
+
+@pytest.mark.xfail(strict=True, reason=PRIVATE_COPY_REASON)
+def test_emptying_the_call_copy_of_the_recipe_changes_nothing():
+    # In a child process: the fault is a read of freed memory, which may crash.
+    result = subprocess.run([sys.executable, "-c", EMPTY_THE_COPY], capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stdout.strip()) == (0, "True"), result.stderr[-2000:]
+
+
+class Changing:
+    """An __index__ that gives a different answer on each call."""
+
+    def __init__(self, *answers):
+        self.answers = list(answers)
+
+    def __index__(self):
+        return self.answers.pop(0) if len(self.answers) > 1 else self.answers[0]
+
+
+@pytest.mark.parametrize("entry, values, expected", [
+    # Packing sizes the packet in a first pass; a width or offset that grows before the second
+    # pass writes only what fits in the packet the first pass sized.
+    (field("x", "unsigned", Changing(8, 2**32 - 1)), {"x": 5}, b"\x00"),
+    (field("x", "unsigned", Changing(16, 2**32 - 1), "little"), {"x": 5}, b"\x05\x00"),
+    (field("x", "unsigned", Changing(16, 2**32 - 1), "little", True), {"x": 1}, b"\x00\x00"),
+    (field("x", "utf8", Changing(8, 2**32 - 1)), {"x": "ABC"}, b"A"),
+    (field("x", "utf8", Changing(16, 2**32 - 1), "little"), {"x": "ABC"}, b"CB"),
+    (field("x", "unsigned", 8, offset_bits=Changing(0, 2**64 - 8)), {"x": 5}, b"\x00"),
+    (field("x", "utf16be", 32, offset_bits=Changing(0, 8)), {"x": "AB"}, b"\x00\x00A\x00"),
+    # A width that shrinks leaves the rest of the packet as the first pass made it.
+    (field("x", "ieee754_f64", Changing(64, 0)), {"x": 1.0}, bytes(8)),
+])
+def test_extent_that_changes_between_the_passes(entry, values, expected):
+    assert telbit.pack_parameters([entry], values) == expected
+
+
+def test_runaway_reentry_ends_in_recursion_error():
+    # Each round of walk -> __index__ -> walk costs C stack that only the recursion limit
+    # can bound.
+    entry = field("a", "unsigned", None)
+    entry["bits"] = Mutating(8, lambda: telbit.unpack_parameters(PACKET, 0, [entry]))
+    with pytest.raises(ValueError) as info:
+        unpack([entry])
+    assert "RecursionError: maximum recursion depth exceeded" in str(info.value)
+
+    class Value:
+        def __index__(self):
+            return telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Value()})[0]
+
+    with pytest.raises(ValueError) as info:
+        telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Value()})
+    assert "RecursionError: maximum recursion depth exceeded" in str(info.value)
+
+
+def test_reentry_gives_each_walk_its_own_results():
+    inner_recipe = [field("x", "utf16le", 32, "little"), field("y", "twos_complement", 8)]
+    seen = []
+
+    def nested():
+        seen.append(telbit.unpack_parameters(b"\x00B\x00A\xfe", 0, inner_recipe))
+        seen.append(telbit.pack_parameters(inner_recipe, {"x": "hi", "y": -3}))
+        with pytest.raises(ValueError):
+            telbit.unpack_parameters(b"", 0, inner_recipe)
+
+    outer = [field("a", "UTF16BE", 16), field("b", "Latin1", Mutating(8, nested), "LITTLE"),
+             field("c", "unsigned", 8)]
+    assert telbit.unpack_parameters(b"\x00Z\xe9\x07", 0, outer) == {"a": "Z", "b": "\xe9", "c": 7}
+    assert seen == [{"x": "AB", "y": -2}, b"\x00i\x00h\xfd"]
+
+
+class Spiteful(Exception):
+    """An exception whose text cannot be had in one of several ways."""
+
+    def __init__(self, how):
+        super().__init__(how)
+        self.how = how
+
+    def __str__(self):
+        if self.how == "raises":
+            raise RuntimeError("no text")
+        if self.how == "not a str":
+            return 42
+        if self.how == "reenters":
+            return telbit.decode_utf8(b"inner text")
+        return "\ud800 lone"
+
+
+@pytest.mark.parametrize("how, text", [
+    ("raises", "<exception str() failed>"),
+    ("not a str", "<exception str() failed>"),
+    ("reenters", "inner text"),
+    ("surrogate", "\ud800 lone"),
+])
+@pytest.mark.parametrize("where", ["bits", "offset", "value"])
+def test_exception_whose_text_is_hostile(how, text, where):
+    class Bad:
+        def __index__(self):
+            raise Spiteful(how)
+
+    if where == "value":
+        call = lambda: telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Bad()})  # noqa: E731
+    elif where == "offset":
+        call = lambda: unpack([field("a", "unsigned", 8, offset_bits=Bad())])  # noqa: E731
+    else:
+        call = lambda: unpack([field("a", "unsigned", Bad())])  # noqa: E731
+    with pytest.raises(ValueError) as info:
+        call()
+    assert str(info.value) == f"{Spiteful.__qualname__}: {text}"
+
+
+def test_key_error_with_hostile_argument():
+    class Unrepresentable:
+        def __repr__(self):
+            raise RuntimeError("no repr")
+
+    class Bad:
+        def __index__(self):
+            raise KeyError(Unrepresentable())
+
+    with pytest.raises(ValueError) as info:
+        unpack([field("a", "unsigned", Bad())])
+    assert str(info.value) == "KeyError: <exception str() failed>"
+
+
+class Growing(str):
+    """A key whose comparison adds entries to the dict being searched, forcing it to grow."""
+
+    target = None
+
+    def __hash__(self):
+        return hash("bits")
+
+    def __eq__(self, other):
+        if Growing.target is not None:
+            target, Growing.target = Growing.target, None
+            for i in range(100):
+                target[f"filler{i}"] = i
+        return False
+
+
+def test_key_comparison_that_grows_the_entry():
+    entry = {"name": "x", "encoding": "unsigned", Growing("k"): 1, "byte_order": "big", "reverse_bits": False}
+    entry["bits"] = 8
+    Growing.target = entry
+    # The lookup starts over on the grown dict and still finds "bits".
+    assert unpack([entry]) == {"x": 1}
+    values = {Growing("k"): 0, "x": 9}
+    Growing.target = values
+    assert telbit.pack_parameters([field("x", "unsigned", 8)], values) == b"\x09"
+
+
+def test_flag_impostor_that_mutates_the_entry():
+    # A class that borrows NumPy's name for its bool is asked for its truth value; whatever
+    # that runs, the texts already read stay alive.
+    def scrub():
+        entry.clear()
+        gc.collect()
+        return True
+
+    impostor = type("numpy.bool_", (), {"__bool__": lambda self: scrub()})()
+    entry = field("".join(["na", "me"]), "".join(["utf", "8"]), 16, "".join(["lit", "tle"]), impostor)
+    assert unpack([entry]) == {"name": "\x02\x01"}
+
+
+def test_value_conversions_that_mutate_everything():
+    recipe = [field("f", "ieee754_f32", 32), field("g", "ieee754_f16", 16, "little"), field("t", "utf8", 16)]
+
+    class Sneaky:
+        def __float__(self):
+            recipe.clear()
+            values.clear()
+            gc.collect()
+            return 1.5
+
+    values = {"f": Sneaky(), "g": Sneaky(), "t": "ok"}
+    # The walk took its recipe when the call began; the values dict is read as it is now,
+    # so the emptied one no longer holds "g".
+    with pytest.raises(ValueError) as info:
+        telbit.pack_parameters(recipe, values)
+    assert str(info.value) == wrapped(KeyError, repr("Missing value for parameter: 'g'"))
+
+
+@pytest.mark.parametrize("value, expected", [
+    (type("Big", (int,), {})(2**63 + 5), b"\x80\x00\x00\x00\x00\x00\x00\x05"),
+    (type("Flt", (float,), {"__float__": lambda self: 99.0})(0.5), b"\x3f\xe0\x00\x00\x00\x00\x00\x00"),
+])
+def test_number_subclasses_are_read_by_value(value, expected):
+    encoding = "unsigned" if isinstance(value, int) else "ieee754_f64"
+    assert telbit.pack_parameters([field("v", encoding, 64)], {"v": value}) == expected
+
+
+def test_sub_interpreter_import_is_refused_and_harmless():
+    script = textwrap.dedent("""
+        import telbit
+        import _xxsubinterpreters as interpreters
+        interpreter = interpreters.create()
+        try:
+            interpreters.run_string(interpreter, "import telbit")
+        except interpreters.RunFailedError as error:
+            print(error)
+        interpreters.destroy(interpreter)
+        print(telbit.decode_utf8(b"still here"))
+    """)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert result.stdout.splitlines() == ["<class 'ImportError'>: telbit does not support sub-interpreters",
+                                          "still here"]
