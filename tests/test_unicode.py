@@ -1,6 +1,7 @@
 """UTF-8, UTF-16 and UTF-32 against CPython's own codecs, and their use in recipes."""
 
 import codecs
+import re
 
 import pytest
 from hypothesis import given, strategies as st
@@ -25,8 +26,7 @@ def utf8_message(error):
     return f"Invalid UTF-8 bytes: invalid utf-8 sequence of {error.end - error.start} bytes from index {error.start}"
 
 
-@given(any_bytes)
-def test_utf8_agrees_with_cpython(data):
+def assert_utf8_like_cpython(data):
     try:
         expected = data.decode("utf-8")
     except UnicodeDecodeError as error:
@@ -35,6 +35,11 @@ def test_utf8_agrees_with_cpython(data):
         assert str(info.value) == utf8_message(error)
     else:
         assert telbit.decode_utf8(data) == expected
+
+
+@given(any_bytes)
+def test_utf8_agrees_with_cpython(data):
+    assert_utf8_like_cpython(data)
 
 
 @pytest.mark.parametrize("hex_bytes, message", [
@@ -226,3 +231,164 @@ def test_recipe_text_errors_are_wrapped():
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters([field("t", "utf16be", 16)], {"t": "\ud800"})
     assert str(info.value).startswith("UnicodeEncodeError: ")
+
+
+# The Unicode Standard's examples of U+FFFD substitution for maximal subparts of ill-formed
+# UTF-8 (one U+FFFD per maximal subpart), as the Standard prints them.
+STANDARD_SUBSTITUTIONS = [
+    ("61 F1 80 80 E1 80 C2 62 80 63 80 BF 64", "a\ufffd\ufffd\ufffdb\ufffdc\ufffd\ufffdd"),
+    ("C0 AF E0 80 BF F0 81 82 41", "\ufffd" * 8 + "A"),
+    ("ED A0 80 ED BF BF ED AF 41", "\ufffd" * 8 + "A"),
+    ("F4 91 92 93 FF 41 80 BF 42", "\ufffd" * 5 + "A\ufffd\ufffdB"),
+    ("E1 80 E2 F0 91 92 F1 BF 41", "\ufffd" * 4 + "A"),
+]
+UTF8_ERROR = re.compile(r"Invalid UTF-8 bytes: (?:invalid utf-8 sequence of (\d) bytes|"
+                        r"incomplete utf-8 byte sequence) from index (\d+)\Z")
+
+
+def substitute_with_telbit(data):
+    """Decodes like errors="replace", each maximal subpart taken from telbit's own report."""
+    text = ""
+    while True:
+        try:
+            return text + telbit.decode_utf8(data)
+        except ValueError as error:
+            match = UTF8_ERROR.match(str(error))
+            assert match, str(error)
+            index = int(match[2])
+            length = int(match[1]) if match[1] else len(data) - index
+            text += telbit.decode_utf8(data[:index]) + "\ufffd"
+            data = data[index + length:]
+
+
+@pytest.mark.parametrize("hex_bytes, expected", STANDARD_SUBSTITUTIONS)
+def test_maximal_subparts_match_the_standard(hex_bytes, expected):
+    data = bytes.fromhex(hex_bytes)
+    # CPython is the oracle for the random tests above only because it substitutes the same way.
+    assert data.decode("utf-8", "replace") == expected
+    assert substitute_with_telbit(data) == expected
+
+
+def corrupted_utf8(draw_text, cut, insert, position):
+    """Valid UTF-8 with one byte dropped and one inserted: errors right next to valid sequences."""
+    data = draw_text.encode("utf-8")
+    position = min(position, len(data))
+    data = data[:position] + data[position + cut:]
+    return data[:position] + insert + data[position:]
+
+
+@given(st.builds(corrupted_utf8, texts, st.integers(0, 2), st.sampled_from([b"", b"\x80", b"\xbf", b"\xe0", b"\xed",
+                                                                              b"\xf0", b"\xf4", b"\xc2"]),
+                 st.integers(0, 120)))
+def test_utf8_near_valid_agrees_with_cpython(data):
+    assert_utf8_like_cpython(data)
+    assert substitute_with_telbit(data) == data.decode("utf-8", "replace")
+
+
+def strip_mark(data, marks):
+    """CPython's BOM-reading codecs default to the machine's order; ours default to big-endian."""
+    for mark, codec in marks:
+        if data.startswith(mark):
+            return data[len(mark):], codec
+    return data, marks[0][1]
+
+
+@given(st.one_of(any_bytes, st.tuples(st.sampled_from([b"\xfe\xff", b"\xff\xfe"]), any_bytes).map(b"".join)))
+def test_utf16_with_mark_agrees_with_cpython(data):
+    body, codec = strip_mark(data, [(b"\xfe\xff", "utf-16-be"), (b"\xff\xfe", "utf-16-le")])
+    if len(data) < 2 or len(data) % 2:
+        expected_error = "UTF-16 requires an even number of bytes with at least 2 bytes"
+    else:
+        try:
+            expected = body.decode(codec)
+        except UnicodeDecodeError:
+            expected_error = LONE
+        else:
+            assert telbit.decode_utf16(data) == expected
+            return
+    with pytest.raises(ValueError) as info:
+        telbit.decode_utf16(data)
+    assert str(info.value) == expected_error
+
+
+@given(st.tuples(st.sampled_from([b"", b"\x00\x00\xfe\xff", b"\xff\xfe\x00\x00"]),
+                 st.lists(st.integers(0, 0x11FFFF) | st.sampled_from([0xD800, 0xFFFE0000, 0xFEFF]), max_size=6),
+                 st.sampled_from(["big", "little"]), st.binary(max_size=3)))
+def test_utf32_with_mark_agrees_with_cpython(parts):
+    mark, units, order, tail = parts
+    if mark == b"\xff\xfe\x00\x00":
+        order = "little"
+    data = mark + b"".join(unit.to_bytes(4, order) for unit in units) + tail
+    body, codec = strip_mark(data, [(b"\x00\x00\xfe\xff", "utf-32-be"), (b"\xff\xfe\x00\x00", "utf-32-le")])
+    if len(data) < 4 or len(data) % 4:
+        expected_error = "UTF-32 requires a multiple of 4 bytes with at least 4 bytes"
+    else:
+        try:
+            expected = body.decode(codec)
+        except UnicodeDecodeError as error:
+            unit = int.from_bytes(body[error.start:error.start + 4], "big" if codec.endswith("be") else "little")
+            expected_error = f"Invalid UTF-32 codepoint: 0x{unit:08X}"
+        else:
+            assert telbit.decode_utf32(data) == expected
+            return
+    with pytest.raises(ValueError) as info:
+        telbit.decode_utf32(data)
+    assert str(info.value) == expected_error
+
+
+UTF_ORACLES = {
+    "utf8": lambda text: text.encode("utf-8"),
+    "utf16": lambda text: codecs.BOM_UTF16_BE + text.encode("utf-16-be"),
+    "utf32": lambda text: codecs.BOM_UTF32_BE + text.encode("utf-32-be"),
+    "utf16be": lambda text: text.encode("utf-16-be"),
+    "utf16le": lambda text: text.encode("utf-16-le"),
+    "utf32be": lambda text: text.encode("utf-32-be"),
+    "utf32le": lambda text: text.encode("utf-32-le"),
+}
+
+
+def expected_text_packet(encoded, bits, byte_order):
+    """Marker byte, the field's own ceil(bits / 8) bytes, marker byte: the text never spills."""
+    size = (bits + 7) // 8
+    body = encoded[::-1] if byte_order == "little" else encoded
+    return b"\xaa" + body[:size].ljust(size, b"\x00") + b"\x55"
+
+
+def text_recipe(encoding, bits, byte_order):
+    # The markers are packed first, so a text that spilled out of its field would show.
+    size = (bits + 7) // 8
+    return [field("b", "unsigned", 8, offset_bits=8 + 8 * size), field("a", "unsigned", 8, offset_bits=0),
+            field("t", encoding, bits, byte_order, offset_bits=8)]
+
+
+@pytest.mark.parametrize("encoding", UTF_ORACLES)
+@given(text=texts, byte_order=st.sampled_from(["big", "little"]), extra_bits=st.integers(-40, 12))
+def test_recipe_utf_fields_against_cpython(encoding, text, byte_order, extra_bits):
+    encoded = UTF_ORACLES[encoding](text)
+    bits = max(0, 8 * len(encoded) + extra_bits)
+    recipe = text_recipe(encoding, bits, byte_order)
+    packet = telbit.pack_parameters(recipe, {"a": 0xAA, "t": text, "b": 0x55})
+    assert packet == expected_text_packet(encoded, bits, byte_order)
+    if bits == 8 * len(encoded):
+        assert telbit.unpack_parameters(packet, 0, recipe) == {"a": 0xAA, "t": text, "b": 0x55}
+
+
+@pytest.mark.parametrize("encoding", UTF_ORACLES)
+def test_recipe_lone_surrogate_is_the_interpreters_error(encoding):
+    with pytest.raises(UnicodeEncodeError) as oracle:
+        "a\udfff".encode("utf-8")
+    with pytest.raises(ValueError) as info:
+        telbit.pack_parameters([field("t", encoding, 64)], {"t": "a\udfff"})
+    assert str(info.value) == f"UnicodeEncodeError: {oracle.value}"
+    with pytest.raises(UnicodeEncodeError) as info:
+        getattr(telbit, f"encode_{encoding}")("a\udfff")
+    assert str(info.value) == str(oracle.value)
+
+
+@pytest.mark.parametrize("encoding", ["utf8", "utf16be", "utf16le", "utf32be", "utf32le", "utf16", "utf32"])
+def test_large_text_round_trips(encoding):
+    # Long enough for every fast path to run many words, with characters of every length.
+    text = ("telemetry " * 5000 + "\xe9\u20ac\U0001F600\x00") * 20
+    encoded = getattr(telbit, f"encode_{encoding}")(text)
+    assert encoded == UTF_ORACLES[encoding](text)
+    assert getattr(telbit, f"decode_{encoding}")(encoded) == text
