@@ -7,6 +7,7 @@ from hypothesis import given, strategies as st
 
 import telbit
 from helpers import field, wrapped
+from test_unicode import expected_text_packet, text_recipe
 
 INDEX_FILE = pathlib.Path(__file__).parent / "data" / "index-windows-1252.txt"
 
@@ -154,3 +155,96 @@ def test_single_byte_recipe_fields():
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters([field("t", "windows_1252", 8)], {"t": "\x80"})
     assert str(info.value) == wrapped(ValueError, "Failed to encode to Windows-1252")
+
+
+# CPython's cp1252 leaves 81, 8D, 8F, 90 and 9D undefined where WHATWG maps them to the C1
+# controls of the same number; everywhere else the two agree.
+WHATWG_ONLY = {0x81, 0x8D, 0x8F, 0x90, 0x9D}
+
+
+def test_every_byte_agrees_with_cpython_cp1252():
+    for byte in range(256):
+        expected = chr(byte) if byte in WHATWG_ONLY else bytes([byte]).decode("cp1252")
+        assert telbit.decode_windows_1252(bytes([byte])) == expected
+
+
+cp1252_texts = st.text(st.sampled_from([bytes([b]).decode("cp1252") for b in range(256) if b not in WHATWG_ONLY]
+                                       + ["\u0100", "\u20ad", "\x80", "\x9f", "\U0001F600"]), max_size=30)
+
+
+@given(cp1252_texts)
+def test_windows_1252_encoder_agrees_with_cpython_cp1252(text):
+    try:
+        expected = text.encode("cp1252")
+    except UnicodeEncodeError:
+        with pytest.raises(ValueError) as info:
+            telbit.encode_windows_1252(text)
+        assert str(info.value) == "Failed to encode to Windows-1252"
+    else:
+        assert telbit.encode_windows_1252(text) == expected
+
+
+@given(st.sampled_from([(b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be")]),
+       st.one_of(st.binary(max_size=20), st.text(max_size=10).map(lambda t: t.encode("utf-8", "surrogatepass")),
+                 st.text(max_size=10).map(lambda t: t.encode("utf-16-le", "surrogatepass"))))
+def test_windows_1252_after_a_mark_agrees_with_cpython(mark_and_codec, body):
+    mark, codec = mark_and_codec
+    try:
+        expected = body.decode(codec)
+    except UnicodeDecodeError:
+        with pytest.raises(ValueError) as info:
+            telbit.decode_windows_1252(mark + body)
+        assert str(info.value) == "Failed to decode Windows-1252 bytes"
+    else:
+        assert telbit.decode_windows_1252(mark + body) == expected
+
+
+def whatwg_encode(text):
+    inverse = {chr(code_point): byte for byte, code_point in whatwg_index().items()}
+    return bytes(ord(c) if c < "\x80" else inverse[c] for c in text)
+
+
+SINGLE_BYTE_ORACLES = {
+    "us_ascii": (lambda text: text.encode("ascii"), st.text(st.characters(max_codepoint=0x7F), max_size=30)),
+    "iso_8859_1": (lambda text: text.encode("latin-1"), st.text(st.characters(max_codepoint=0xFF), max_size=30)),
+    "latin1": (lambda text: text.encode("latin-1"), st.text(st.characters(max_codepoint=0xFF), max_size=30)),
+    "windows_1252": (whatwg_encode, st.text(st.sampled_from([chr(c) for c in range(0x80)] + [
+        chr(c) for c in WHATWG_80_9F] + [chr(c) for c in range(0xA0, 0x100)]), max_size=30)),
+}
+
+
+@pytest.mark.parametrize("encoding", SINGLE_BYTE_ORACLES)
+@given(data=st.data(), byte_order=st.sampled_from(["big", "little"]), extra_bits=st.integers(-40, 12))
+def test_recipe_single_byte_fields(encoding, data, byte_order, extra_bits):
+    oracle, repertoire = SINGLE_BYTE_ORACLES[encoding]
+    text = data.draw(repertoire)
+    encoded = oracle(text)
+    bits = max(0, 8 * len(encoded) + extra_bits)
+    recipe = text_recipe(encoding, bits, byte_order)
+    packet = telbit.pack_parameters(recipe, {"a": 0xAA, "t": text, "b": 0x55})
+    assert packet == expected_text_packet(encoded, bits, byte_order)
+    marked = encoding == "windows_1252" and encoded.startswith((b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff"))
+    if bits == 8 * len(encoded) and byte_order == "big" and not marked:
+        assert telbit.unpack_parameters(packet, 0, recipe) == {"a": 0xAA, "t": text, "b": 0x55}
+
+
+@pytest.mark.parametrize("encoding", ["us_ascii", "iso_8859_1", "windows_1252"])
+def test_lone_surrogate_is_the_interpreters_error(encoding):
+    with pytest.raises(UnicodeEncodeError) as oracle:
+        "\ud800b".encode("utf-8")
+    with pytest.raises(UnicodeEncodeError) as info:
+        getattr(telbit, f"encode_{encoding}")("\ud800b")
+    assert str(info.value) == str(oracle.value)
+    with pytest.raises(ValueError) as info:
+        telbit.pack_parameters([field("t", encoding, 16)], {"t": "\ud800b"})
+    assert str(info.value) == f"UnicodeEncodeError: {oracle.value}"
+
+
+@pytest.mark.parametrize("encoding, codec", [("us_ascii", "ascii"), ("iso_8859_1", "latin-1"),
+                                             ("windows_1252", "cp1252")])
+def test_large_text_round_trips(encoding, codec):
+    # Long ASCII runs between other characters, so the encoders copy many words at once.
+    text = ("housekeeping " * 3000 + ("\xe9" if codec != "ascii" else "~")) * 20
+    encoded = getattr(telbit, f"encode_{encoding}")(text)
+    assert encoded == text.encode(codec)
+    assert getattr(telbit, f"decode_{encoding}")(encoded) == text
