@@ -1,7 +1,9 @@
 """Many threads calling every function on shared recipes and packets get the results one
 thread gets."""
 
+import sys
 import threading
+import time
 
 import telbit
 from helpers import field
@@ -90,3 +92,58 @@ def test_first_use_from_many_threads_at_once():
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "ok"
+
+
+class Width:
+    """A width read through Python code, so that other threads run in the middle of a walk."""
+
+    def __init__(self, bits):
+        self.bits = bits
+
+    def __index__(self):
+        time.sleep(0)  # gives the interpreter lock away
+        return self.bits
+
+
+def test_threads_switching_in_the_middle_of_walks():
+    recipe = [dict(entry) for entry in RECIPE]
+    for entry in recipe:
+        entry["bits"] = Width(entry["bits"])
+        entry["name"] = "".join(["par", "am_", entry["name"]])  # names that are not interned
+    values = {entry["name"]: VALUES[name] for entry, name in zip(recipe, VALUES)}
+    recipe_tuple = tuple(recipe)
+    expected_packet = telbit.pack_parameters(recipe, values)
+    expected_values = telbit.unpack_parameters(expected_packet, 0, recipe_tuple)
+    assert expected_packet == PACKET
+    failures = []
+    barrier = threading.Barrier(6)
+
+    def worker(seed):
+        barrier.wait()
+        for i in range(60):
+            if (seed + i) % 3 == 0:
+                got = telbit.pack_parameters(recipe, values)
+                if got != expected_packet:
+                    failures.append(got)
+            elif (seed + i) % 3 == 1:
+                got = telbit.unpack_parameters(expected_packet, 0, recipe_tuple)
+                if got != expected_values:
+                    failures.append(got)
+            else:
+                try:
+                    telbit.unpack_parameters(expected_packet[:5], 0, recipe)
+                except ValueError as error:
+                    if not str(error).startswith("ValueError: Field 'param_c' needs bytes 4 to 8"):
+                        failures.append(str(error))
+
+    old_interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        threads = [threading.Thread(target=worker, args=(seed,)) for seed in range(6)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    finally:
+        sys.setswitchinterval(old_interval)
+    assert failures == []
