@@ -105,7 +105,8 @@ std::u32string reference_code_points(ByteSpan data) {
     for (std::size_t i = 0; i < data.size();) {
         const std::uint8_t lead = data[i];
         const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t value = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+        const unsigned payload_mask = length == 1 ? 0x7Fu : length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u;
+        char32_t value = lead & payload_mask;
         for (std::size_t k = 1; k < length; ++k) value = (value << 6) | (data[i + k] & 0x3Fu);
         out.push_back(value);
         i += length;
@@ -360,7 +361,9 @@ void utf8_messages() {
     }
     const std::uint8_t marked[] = {0xEF, 0xBB, 0xBF, 0x41};
     const Result<DecodedText> text = decode_utf8(ByteSpan(marked, 4));
-    if (!text || characters(*text, ByteSpan(marked, 4)) != U"\uFEFFA") fail("a UTF-8 mark is not kept", ByteSpan(marked, 4));
+    if (!text || characters(*text, ByteSpan(marked, 4)) != U"\uFEFFA") {
+        fail("a UTF-8 mark is not kept", ByteSpan(marked, 4));
+    }
 }
 
 // The ASCII path reads eight bytes at a time: an offender at every place in and around
@@ -448,7 +451,9 @@ void compare_utf32(const Result<DecodedText>& text, const Utf32Outcome& expected
     if (text.ok() != expected.failure.empty()) {
         fail(std::string(what) + " accepts differently", data);
     } else if (!text) {
-        if (text.error().message != expected.failure) fail(std::string(what) + " says '" + text.error().message + "'", data);
+        if (text.error().message != expected.failure) {
+            fail(std::string(what) + " says '" + text.error().message + "'", data);
+        }
     } else if (characters(*text, data) != expected.text) {
         fail(std::string(what) + " text differs", data);
     }
@@ -479,7 +484,9 @@ void utf16_utf32_short_inputs() {
         for (std::size_t k = 0; k < length; ++k) combinations *= count;
         for (std::size_t n = 0; n < combinations; ++n) {
             data.clear();
-            for (std::size_t k = 0, digits = n; k < length; ++k, digits /= count) data.push_back(alphabet[digits % count]);
+            for (std::size_t k = 0, digits = n; k < length; ++k, digits /= count) {
+                data.push_back(alphabet[digits % count]);
+            }
             check_utf16(span_of(data));
             check_utf32(span_of(data));
         }
