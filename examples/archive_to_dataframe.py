@@ -1,10 +1,11 @@
 """Decode an archive file of housekeeping packets into a pandas DataFrame and plot it.
 
     pip install pandas matplotlib tqdm
-    python examples/archive_to_dataframe.py [--packets 100000] [--output-dir out]
+    python examples/archive_to_dataframe.py [--packets 100000] [--output-dir out] [--archive FILE]
 
-Writes the archive (fixed-length packets back to back), decodes every packet with a progress
-bar, converts the engineering values, and plots three of them to a PNG.
+Writes an archive of sample packets (fixed-length packets back to back) unless --archive names
+one, decodes every packet with a progress bar, converts the engineering values, and plots three
+of them to a PNG.
 """
 
 from __future__ import annotations
@@ -70,12 +71,16 @@ def main(argv: list[str] | None = None) -> pd.DataFrame:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--packets", type=int, default=100_000)
     parser.add_argument("--output-dir", type=pathlib.Path, default=pathlib.Path("."))
+    parser.add_argument("--archive", type=pathlib.Path, help="decode this archive instead of sample packets")
     args = parser.parse_args(argv)
     args.output_dir.mkdir(parents=True, exist_ok=True)
-    archive = args.output_dir / "housekeeping.bin"
-    write_archive(archive, args.packets)
+    archive = args.archive
+    if archive is None:
+        archive = args.output_dir / "housekeeping.bin"
+        write_archive(archive, args.packets)
     frame = decode_archive(archive)
-    print(frame.describe().round(3))
+    with pd.option_context("display.width", 120, "display.max_columns", None):
+        print(frame.describe().round(3))
     picture = args.output_dir / "housekeeping.png"
     plot(frame, picture)
     print(f"wrote {picture}")

@@ -1,37 +1,50 @@
-"""Decode a large archive in parallel: the same function over chunks of packets, mapped with
-concurrent.futures on one machine, or with Dask when it is installed (and on a Dask cluster
-when one machine is not enough: pass the scheduler's address).
+"""Decode a large archive in parallel: one function over slices of the archive file, mapped with
+concurrent.futures on one machine, or with Dask, which runs the same code on a Dask cluster
+when one machine is not enough.
 
-    python examples/parallel_archive.py [--packets 200000] [--workers 2] [--dask] [--scheduler ADDRESS]
+    python examples/parallel_archive.py [--packets 200000] [--workers 2] [--dask]
+    python examples/parallel_archive.py --archive /shared/hk.bin --scheduler tcp://host:8786
+
+Each task is only a file name and a packet range: a worker reads its own slice of the file,
+decodes it, and sends back a few numbers, so no packet data crosses between processes. On a
+cluster the archive must be on storage that every worker can read, and telbit must be
+installed on the workers.
 """
 
 from __future__ import annotations
 
 import argparse
 import concurrent.futures
+import pathlib
+import sys
+import tempfile
 import time
 from collections.abc import Callable, Iterable
-from typing import Any
 
 import telbit
-from telemetry import HOUSEKEEPING, PACKET_LENGTH, sample_packets
+import telemetry
+from telemetry import HOUSEKEEPING, PACKET_LENGTH
 
 Summary = dict[str, float]
+Task = tuple[str, int, int]  # archive path, first packet, number of packets
 
 
-def decode_chunk(chunk: bytes) -> Summary:
-    """Decode every packet of a chunk and reduce it to a few statistics.
-
-    Only plain data crosses between processes: the chunk's bytes in, a small dict out.
-    """
-    count = len(chunk) // PACKET_LENGTH
+def decode_chunk(path: str, first: int, count: int) -> Summary:
+    """Decode packets first .. first + count - 1 of the archive and reduce them to statistics."""
+    with open(path, "rb") as archive:
+        archive.seek(first * PACKET_LENGTH)
+        data = archive.read(count * PACKET_LENGTH)
     temps: list[int] = []
     heater = 0
-    for index in range(count):
-        values = telbit.unpack_parameters(chunk, 8 * PACKET_LENGTH * index, HOUSEKEEPING)
+    for index in range(len(data) // PACKET_LENGTH):
+        # Each packet is read in place from the slice: offset_bits picks it out.
+        values = telbit.unpack_parameters(data, 8 * PACKET_LENGTH * index, HOUSEKEEPING)
         temps.append(int(values["battery_temp"]))
         heater += int(values["heater_on"])
-    return {"packets": count, "temp_sum": sum(temps) / 100, "temp_min": min(temps) / 100,
+    if not temps:
+        return {"packets": 0, "temp_sum": 0.0, "temp_min": float("inf"), "temp_max": float("-inf"),
+                "heater_on": 0}
+    return {"packets": len(temps), "temp_sum": sum(temps) / 100, "temp_min": min(temps) / 100,
             "temp_max": max(temps) / 100, "heater_on": heater}
 
 
@@ -47,59 +60,76 @@ def merge(parts: Iterable[Summary]) -> Summary:
     return total
 
 
-def chunks(archive: bytes, packets_per_chunk: int) -> list[bytes]:
-    size = PACKET_LENGTH * packets_per_chunk
-    return [archive[start:start + size] for start in range(0, len(archive), size)]
+def tasks_for(path: pathlib.Path, packets_per_chunk: int) -> list[Task]:
+    total = path.stat().st_size // PACKET_LENGTH
+    return [(str(path), first, min(packets_per_chunk, total - first))
+            for first in range(0, total, packets_per_chunk)]
 
 
-def with_processes(parts: list[bytes], workers: int) -> list[Summary]:
+def with_processes(tasks: list[Task], workers: int) -> list[Summary]:
+    if not tasks:
+        return []
     with concurrent.futures.ProcessPoolExecutor(max_workers=workers) as pool:
-        return list(pool.map(decode_chunk, parts))
+        return list(pool.map(decode_chunk, *zip(*tasks)))
 
 
-def with_dask(parts: list[bytes], workers: int, scheduler: str | None) -> list[Summary]:
-    import dask.bag
+def with_dask(tasks: list[Task], workers: int, scheduler: str | None) -> list[Summary]:
+    # Dask's compute() and Client() carry no annotations, hence the ignores for mypy --strict.
     from dask.base import compute
+    from dask.delayed import delayed
 
-    # Dask's functions carry no annotations.
-    bag = dask.bag.from_sequence(parts, npartitions=len(parts)).map(decode_chunk)  # type: ignore[no-untyped-call]
-    if scheduler:  # a cluster: the same code, another scheduler
-        from dask.distributed import Client
+    parts = [delayed(decode_chunk, pure=True)(*task) for task in tasks]
+    if scheduler is None:  # one machine: Dask's own process pool
+        return list(compute(*parts, scheduler="processes", num_workers=workers))  # type: ignore[no-untyped-call]
+    from dask.distributed import Client
 
-        with Client(scheduler):
-            result: list[Summary] = bag.compute()
-            return result
-    result = compute(bag, scheduler="processes", num_workers=workers)[0]  # type: ignore[no-untyped-call]
-    return list(result)
+    with Client(scheduler) as client:  # type: ignore[no-untyped-call]  # a cluster: the same tasks
+        # The workers need this file and the packet format to unpickle decode_chunk.
+        for module in (telemetry, sys.modules[decode_chunk.__module__]):
+            if getattr(module, "__file__", None):
+                client.upload_file(str(module.__file__))
+        return list(compute(*parts))  # type: ignore[no-untyped-call]
 
 
 def run(label: str, mapper: Callable[[], list[Summary]]) -> Summary:
     start = time.perf_counter()
     summary = merge(mapper())
     elapsed = time.perf_counter() - start
-    print(f"{label:<20} {summary['packets']:>8.0f} packets in {elapsed:6.2f} s, "
-          f"mean battery temperature {summary['temp_sum'] / summary['packets']:.2f} degC "
+    print(f"{label:<20} {summary['packets']:>9.0f} packets in {elapsed:6.2f} s, "
+          f"mean battery temperature {summary['temp_sum'] / max(summary['packets'], 1):.2f} degC "
           f"({summary['temp_min']:.2f} to {summary['temp_max']:.2f}), heater on in {summary['heater_on']:.0f}")
     return summary
 
 
-def main(argv: list[str] | None = None) -> dict[str, Any]:
+def decode_every_way(args: argparse.Namespace, archive: pathlib.Path) -> dict[str, Summary]:
+    if not archive.exists():
+        with archive.open("wb") as out:
+            for packet in telemetry.sample_packets(args.packets):
+                out.write(packet)
+    tasks = tasks_for(archive, args.packets_per_chunk)
+    results = {
+        "serial": run("one process", lambda: [decode_chunk(*task) for task in tasks]),
+        "processes": run("concurrent.futures", lambda: with_processes(tasks, args.workers)),
+    }
+    if args.dask or args.scheduler:
+        results["dask"] = run("dask", lambda: with_dask(tasks, args.workers, args.scheduler))
+    return results
+
+
+def main(argv: list[str] | None = None) -> dict[str, Summary]:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--archive", type=pathlib.Path,
+                        help="archive file to decode (written with --packets sample packets if missing)")
     parser.add_argument("--packets", type=int, default=200_000)
     parser.add_argument("--packets-per-chunk", type=int, default=20_000)
     parser.add_argument("--workers", type=int, default=2)
     parser.add_argument("--dask", action="store_true", help="also map the chunks with Dask")
     parser.add_argument("--scheduler", help="address of a Dask scheduler (implies --dask)")
     args = parser.parse_args(argv)
-    archive = b"".join(sample_packets(args.packets))
-    parts = chunks(archive, args.packets_per_chunk)
-    results = {
-        "serial": run("one process", lambda: [decode_chunk(part) for part in parts]),
-        "processes": run("concurrent.futures", lambda: with_processes(parts, args.workers)),
-    }
-    if args.dask or args.scheduler:
-        results["dask"] = run("dask", lambda: with_dask(parts, args.workers, args.scheduler))
-    return results
+    if args.archive is not None:
+        return decode_every_way(args, args.archive)
+    with tempfile.TemporaryDirectory() as directory:
+        return decode_every_way(args, pathlib.Path(directory) / "housekeeping.bin")
 
 
 if __name__ == "__main__":

@@ -52,15 +52,41 @@ def test_archive_to_dataframe(examples_path, tmp_path):
     frame = example.main(["--packets", "3000", "--output-dir", str(tmp_path)])
     assert len(frame) == 3000
     assert frame["apid"].eq(0x123).all()
+    assert frame["count"].tolist() == list(range(3000))
     assert 13 < frame["battery_temp"].min() < frame["battery_temp"].max() < 29
     picture = tmp_path / "housekeeping.png"
     assert picture.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" and picture.stat().st_size > 10_000
+    # An archive given on the command line is decoded as it is.
+    again = example.main(["--archive", str(tmp_path / "housekeeping.bin"), "--output-dir", str(tmp_path / "again")])
+    assert again.equals(frame)
 
 
-def test_parallel_archive_gives_the_same_answer_every_way(examples_path):
+@pytest.fixture
+def local_cluster():
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster:
+        yield cluster.scheduler_address
+
+
+@pytest.mark.parametrize("way", ["processes", "dask", "cluster"])
+def test_parallel_archive_gives_the_same_answer_every_way(examples_path, tmp_path, request, way):
     example = importlib.import_module("parallel_archive")
-    dask_args = ["--dask"] if importlib.util.find_spec("dask") is not None else []
-    results = example.main(["--packets", "6000", "--packets-per-chunk", "1000", "--workers", "2", *dask_args])
-    assert results["serial"]["packets"] == 6000
-    for way, summary in results.items():
-        assert summary == results["serial"], way
+    telemetry = importlib.import_module("telemetry")
+    arguments = ["--packets", "6001", "--packets-per-chunk", "1000", "--workers", "2",
+                 "--archive", str(tmp_path / "archive.bin")]
+    if way == "dask":
+        pytest.importorskip("dask")
+        arguments.append("--dask")
+    elif way == "cluster":
+        pytest.importorskip("dask")
+        arguments += ["--scheduler", request.getfixturevalue("local_cluster")]
+    results = example.main(arguments)
+    assert set(results) == {"serial", "processes"} | ({"dask"} if way != "processes" else set())
+    samples = list(telemetry.sample_values(6001))
+    temps = [int(values["battery_temp"]) / 100 for values in samples]
+    assert results["serial"]["packets"] == 6001  # the last, short chunk included
+    assert results["serial"]["temp_min"] == min(temps) and results["serial"]["temp_max"] == max(temps)
+    assert results["serial"]["heater_on"] == sum(int(values["heater_on"]) for values in samples)
+    for name, summary in results.items():
+        assert summary == results["serial"], name
