@@ -129,10 +129,14 @@ Result<Ref> to_item_list(PyObject* object) {
     if (PyUnicode_Check(object)) return type_error("Can't extract `str` to `Vec`");
     // Exact lists and tuples cannot run Python code while their items are taken; a tuple
     // is immutable and is used as it is, a list is copied so the caller may change it later.
+    // The walk reads the copy's item array in place while Python code of the entries' own
+    // runs, so no such code may reach the copy: the garbage collector would hand it out
+    // (gc.get_referrers of an entry), and emptying it would free the items being walked.
     if (PyTuple_CheckExact(object)) return Ref::borrow(object);
     if (PyList_CheckExact(object)) {
         Ref copy = Ref::steal(PyList_GetSlice(object, 0, PyList_GET_SIZE(object)));
         if (!copy) return already_raised();
+        PyObject_GC_UnTrack(copy.get());
         return copy;
     }
     if (!PyList_Check(object) && !PyTuple_Check(object)) {
@@ -145,6 +149,7 @@ Result<Ref> to_item_list(PyObject* object) {
     // Iterate without asking for a length: a failing __len__ must not fail the conversion.
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return already_raised();
+    PyObject_GC_UnTrack(list.get());  // out of reach of the iterator's code, as above
     Ref iterator = Ref::steal(PyObject_GetIter(object));
     if (!iterator) return already_raised();
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
