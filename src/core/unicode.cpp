@@ -64,6 +64,7 @@ char32_t read_unit16(const std::uint8_t* p, bool little_endian) noexcept {
 }
 
 char32_t read_unit32(const std::uint8_t* p, bool little_endian) noexcept {
+    // Widened before shifting: a byte promotes to int, and 0x80 << 24 does not fit an int.
     const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
     return little_endian ? static_cast<char32_t>(b0 | (b1 << 8) | (b2 << 16) | (b3 << 24))
                          : static_cast<char32_t>((b0 << 24) | (b1 << 16) | (b2 << 8) | b3);
