@@ -2,6 +2,7 @@
 
 import importlib.metadata
 import pathlib
+import re
 
 import telbit
 
@@ -24,3 +25,16 @@ def test_installed_files():
     assert "telbit.pyi" in files and "telbit-stubs/__init__.pyi" in files
     assert not [f for f in files if f.startswith(("tests/", "fuzz/", "bench/", "examples/", "src/"))]
     assert not [f for f in files if f.endswith((".cpp", ".hpp"))]
+
+
+def test_test_extra_stays_lean():
+    # CI installs the test extra: the examples' libraries belong to the examples extra.
+    requirements = importlib.metadata.requires("telbit") or []
+    extras = {}
+    for requirement in requirements:
+        name, _, marker = requirement.partition(";")
+        for extra in ("test", "examples"):
+            if f'extra == "{extra}"' in marker:
+                extras.setdefault(extra, set()).add(re.split(r"[\s<>=!~\[]", name.strip())[0])
+    assert extras["test"] <= {"pytest", "hypothesis", "numpy", "mypy"}
+    assert {"pandas", "matplotlib", "tqdm", "dask"} <= extras["examples"]
