@@ -1,6 +1,11 @@
 """Decode a few spacecraft housekeeping packets and build a command packet.
 
     python examples/housekeeping.py
+
+The packets are CCSDS space packets (telemetry.py holds their recipe): the primary header's
+fields share bytes, so the recipe reads its three 16-bit words and primary_header() splits them
+with shifts and masks; the payload mixes integers, binary32 and binary16 floats, packed BCD and
+ASCII text. The command packet is built with pack_parameters and read back to check it.
 """
 
 from __future__ import annotations
