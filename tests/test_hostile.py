@@ -3,6 +3,7 @@ never a crash, a use of freed memory or a leaked reference (the sanitizer run ch
 memory side of every test here)."""
 
 import gc
+import re
 import subprocess
 import sys
 import textwrap
@@ -336,6 +337,13 @@ def test_extent_that_changes_between_the_passes(entry, values, expected):
     assert telbit.pack_parameters([entry], values) == expected
 
 
+def ends_in_recursion_error(text):
+    # Where in the cycle the limit is met depends on how deep the first call was made; met
+    # just before str() of the error is taken, the text itself cannot be had.
+    return text.endswith(("RecursionError: <exception str() failed>",)) or re.search(
+        r"RecursionError: maximum recursion depth exceeded[^:]*$", text) is not None
+
+
 def test_runaway_reentry_ends_in_recursion_error():
     # Each round of walk -> __index__ -> walk costs C stack that only the recursion limit
     # can bound.
@@ -343,7 +351,7 @@ def test_runaway_reentry_ends_in_recursion_error():
     entry["bits"] = Mutating(8, lambda: telbit.unpack_parameters(PACKET, 0, [entry]))
     with pytest.raises(ValueError) as info:
         unpack([entry])
-    assert "RecursionError: maximum recursion depth exceeded" in str(info.value)
+    assert ends_in_recursion_error(str(info.value)), str(info.value)[-200:]
 
     class Value:
         def __index__(self):
@@ -351,7 +359,7 @@ def test_runaway_reentry_ends_in_recursion_error():
 
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Value()})
-    assert "RecursionError: maximum recursion depth exceeded" in str(info.value)
+    assert ends_in_recursion_error(str(info.value)), str(info.value)[-200:]
 
 
 def test_reentry_gives_each_walk_its_own_results():
