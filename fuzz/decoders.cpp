@@ -1,8 +1,14 @@
-// Every decoder fed arbitrary patterns, widths and bytes: it must answer, never misbehave.
+// Every decoder fed arbitrary patterns, widths and bytes: it must answer, never misbehave,
+// and the answers must agree with the relations that hold between the decoders.
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "core/bcd.hpp"
+#include "core/bits.hpp"
 #include "core/charsets.hpp"
 #include "core/ieee754.hpp"
 #include "core/integer.hpp"
@@ -14,25 +20,139 @@ using namespace telbit;
 
 namespace {
 
+void require(bool condition) {
+    if (!condition) std::abort();
+}
+
+// A result is well-formed in the form it claims, and an error always says something.
 void check_text(const Result<DecodedText>& text) {
     if (!text) {
-        if (text.error().message.empty()) std::abort();
+        require(!text.error().message.empty());
         return;
     }
     switch (text->form) {
-        case TextForm::ascii:
-            if (first_non_ascii(text->bytes) != text->bytes.size()) std::abort();
-            break;
-        case TextForm::utf8:
-            if (!scan_utf8(text->bytes).valid) std::abort();
-            break;
+        case TextForm::ascii: require(first_non_ascii(text->bytes) == text->bytes.size()); break;
+        case TextForm::utf8: require(scan_utf8(text->bytes).valid); break;
         case TextForm::utf32:
-            for (const char32_t c : text->code_points) {
-                if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) std::abort();
-            }
+            for (const char32_t c : text->code_points) require(c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF));
             break;
         case TextForm::latin1: break;
     }
+}
+
+// The characters of a decoded text, whatever its form.
+std::u32string characters(const DecodedText& text) {
+    if (text.form == TextForm::utf32) return {text.code_points.begin(), text.code_points.end()};
+    if (text.form != TextForm::utf8) return {text.bytes.begin(), text.bytes.end()};
+    std::u32string out;
+    Utf8Reader reader(std::string_view(reinterpret_cast<const char*>(text.bytes.data()), text.bytes.size()));
+    std::size_t length = 0;
+    while (!reader.done()) out.push_back(reader.next(length));
+    return out;
+}
+
+// Both results fail, or both succeed with the same characters.
+void require_same(const Result<DecodedText>& a, const Result<DecodedText>& b) {
+    require(static_cast<bool>(a) == static_cast<bool>(b));
+    if (a) require(characters(*a) == characters(*b));
+}
+
+// The input with every group of `unit` bytes reversed; a trailing partial group stays put.
+std::vector<std::uint8_t> swap_units(ByteSpan bytes, std::size_t unit) {
+    std::vector<std::uint8_t> swapped(bytes.begin(), bytes.end());
+    for (std::size_t i = 0; i + unit <= swapped.size(); i += unit) {
+        std::reverse(swapped.begin() + static_cast<std::ptrdiff_t>(i),
+                     swapped.begin() + static_cast<std::ptrdiff_t>(i + unit));
+    }
+    return swapped;
+}
+
+void integers(std::uint64_t pattern, std::uint32_t bits) {
+    const std::int64_t twos = decode_twos_complement(pattern, bits);
+    const std::int64_t ones = decode_ones_complement(pattern, bits);
+    (void)decode_sign_magnitude(pattern, bits);
+    if (bits >= 1 && bits <= 63) {
+        // A pattern held to the field decodes into the field's range, in every encoding.
+        const std::uint64_t field = pattern & low_mask(bits);
+        const auto half = static_cast<std::int64_t>(power_of_two(bits - 1));
+        const std::int64_t value = decode_twos_complement(field, bits);
+        require(value >= -half && value < half);
+        const std::int64_t ones_value = decode_ones_complement(field, bits);
+        require(ones_value > -half && ones_value < half);
+        if (bits >= 2) {
+            const std::int64_t magnitude = decode_sign_magnitude(field, bits);
+            require(magnitude > -half && magnitude < half);
+        }
+        // Bits above the field do not change the two's complement reading.
+        require(value == twos || (pattern >> bits) != 0);
+    } else if (bits >= 64) {
+        require(twos == static_cast<std::int64_t>(pattern));
+        require(ones == static_cast<std::int64_t>(pattern) + (bit_set(pattern, 63) ? 1 : 0));
+    }
+    for (const bool is_signed : {false, true}) {
+        if (Result<std::int64_t> r = decode_packed_bcd(pattern, bits, is_signed); !r) {
+            require(!r.error().message.empty());
+        }
+        if (Result<std::int64_t> r = decode_unpacked_bcd(pattern, bits, is_signed); !r) {
+            require(!r.error().message.empty());
+        }
+    }
+}
+
+void mirrors(std::uint64_t pattern, std::uint32_t bits) {
+    const std::uint64_t mirrored = mirror_low_bits(pattern, bits);
+    require(mirror_low_bits(mirrored, bits) == (pattern & low_mask(bits)));
+    require(std::popcount(mirrored) == std::popcount(pattern & low_mask(bits)));
+    if (bits <= 64) require(mirror_field_pattern(pattern, bits) == mirrored);
+}
+
+// The bytes packing writes for a field, cut to a destination of any length, in both orders.
+void field_bytes(std::uint64_t pattern, std::uint32_t bits, bool reverse_bits, bool little, std::uint32_t cut) {
+    const FieldBytes field = encode_integer_to_bytes(pattern, bits, reverse_bits);
+    require(field.size == (std::uint64_t{bits} + 7) / 8);
+    require(field.window_size <= field.window.size() && field.window_offset + field.window_size <= field.size);
+    // Never more than a few pages, however wide the field: the check is on placement.
+    const std::uint64_t length = std::min<std::uint64_t>(field.size, cut % 4096);
+    std::vector<std::uint8_t> destination(length, 0xA5);
+    store_field_bytes(field, little, destination);
+    for (std::uint64_t k = 0; k < length; ++k) {
+        require(destination[k] == field.at(little ? field.size - 1 - k : k));
+    }
+}
+
+void texts(ByteSpan bytes) {
+    const Result<DecodedText> utf8 = decode_utf8(bytes);
+    check_text(utf8);
+    require(static_cast<bool>(utf8) == scan_utf8(bytes).valid);
+    if (utf8) require(characters(*utf8).size() <= bytes.size());
+
+    const Result<DecodedText> ascii = decode_us_ascii(bytes);
+    check_text(ascii);
+    require(static_cast<bool>(ascii) == (first_non_ascii(bytes) == bytes.size()));
+    if (ascii) require_same(ascii, utf8);
+
+    const DecodedText latin = decode_iso_8859_1(bytes);
+    require(characters(latin) == std::u32string(bytes.begin(), bytes.end()));
+
+    const Result<DecodedText> le16 = decode_utf16_with_endianness(bytes, true);
+    const Result<DecodedText> be16 = decode_utf16_with_endianness(bytes, false);
+    const Result<DecodedText> le32 = decode_utf32_with_endianness(bytes, true);
+    const Result<DecodedText> be32 = decode_utf32_with_endianness(bytes, false);
+    for (const auto* text : {&le16, &be16, &le32, &be32}) check_text(*text);
+    // Little-endian input is big-endian input with each unit's bytes swapped.
+    if (bytes.size() % 2 == 0) require_same(le16, decode_utf16_with_endianness(swap_units(bytes, 2), false));
+    if (bytes.size() % 4 == 0) require_same(le32, decode_utf32_with_endianness(swap_units(bytes, 4), false));
+
+    check_text(decode_utf16(bytes));
+    check_text(decode_utf32(bytes));
+
+    const Result<DecodedText> single = decode_windows_1252(bytes);
+    check_text(single);
+    const bool marked = (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) ||
+                        (bytes.size() >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) ||
+                                               (bytes[0] == 0xFE && bytes[1] == 0xFF)));
+    // Without a byte order mark every byte string decodes, one character per byte.
+    if (!marked) require(single && characters(*single).size() == bytes.size());
 }
 
 }  // namespace
@@ -42,33 +162,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto pattern = input.take<std::uint64_t>();
     const std::uint32_t bits = fuzz::width_from(input.take<std::uint32_t>());
     const auto high = input.take<std::uint64_t>();
+    const auto cut = input.take<std::uint32_t>();
     const ByteSpan bytes = input.rest();
 
-    (void)decode_twos_complement(pattern, bits);
-    (void)decode_ones_complement(pattern, bits);
-    (void)decode_sign_magnitude(pattern, bits);
-    for (const bool is_signed : {false, true}) {
-        if (Result<std::int64_t> r = decode_packed_bcd(pattern, bits, is_signed); !r && r.error().message.empty()) {
-            std::abort();
-        }
-        if (Result<std::int64_t> r = decode_unpacked_bcd(pattern, bits, is_signed); !r && r.error().message.empty()) {
-            std::abort();
-        }
-    }
+    integers(pattern, bits);
+    mirrors(pattern, bits);
     (void)decode_ieee754_f16(pattern);
     (void)decode_ieee754_f32(pattern);
     (void)decode_ieee754_f64(pattern);
     (void)decode_ieee754_f128(high, pattern);
-    (void)encode_integer_to_bytes(pattern, bits, (high & 1) != 0);
-
-    check_text(decode_utf8(bytes));
-    check_text(decode_utf16(bytes));
-    check_text(decode_utf32(bytes));
-    check_text(decode_utf16_with_endianness(bytes, true));
-    check_text(decode_utf16_with_endianness(bytes, false));
-    check_text(decode_utf32_with_endianness(bytes, true));
-    check_text(decode_utf32_with_endianness(bytes, false));
-    check_text(decode_us_ascii(bytes));
-    check_text(decode_windows_1252(bytes));
+    field_bytes(pattern, bits, (high & 1) != 0, (high & 2) != 0, cut);
+    texts(bytes);
     return 0;
 }

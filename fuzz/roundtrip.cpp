@@ -73,11 +73,28 @@ void floats(std::uint64_t pattern) {
     if (half::hardware_available()) require(half::narrow_hardware(value) == half::narrow_portable(value));
 }
 
+// Bit `position` of a field's bytes read as one number (bit 0 is the last byte's lowest).
+bool field_bit(const FieldBytes& field, std::uint64_t position) {
+    return ((field.at(field.size - 1 - position / 8) >> (position % 8)) & 1U) != 0;
+}
+
 void bytes_of_patterns(std::uint64_t pattern, std::uint32_t bits, bool reverse) {
     // Reading the bytes back as the unpacking walk does gives the pattern back.
     const FieldBytes field = encode_integer_to_bytes(pattern, bits, reverse);
     require(field.size == (std::uint64_t{bits} + 7) / 8);
-    if (bits == 0 || bits > 64) return;
+    if (bits == 0) return;
+    if (bits > 64) {
+        // A wide field holds the pattern right-aligned, or mirrored across the whole width
+        // (pattern bit i on field bit bits-1-i), and nothing else.
+        int set = 0;
+        for (std::uint64_t i = 0; i < 64; ++i) {
+            const std::uint64_t position = reverse ? std::uint64_t{bits} - 1 - i : i;
+            require(field_bit(field, position) == bit_set(pattern, i));
+        }
+        for (std::uint32_t w = 0; w < field.window_size; ++w) set += std::popcount(field.window[w]);
+        require(set == std::popcount(pattern));
+        return;
+    }
     std::uint64_t accumulator = 0;
     for (std::uint64_t k = 0; k < field.size; ++k) accumulator = (accumulator << 8) | field.at(k);
     const std::uint64_t back = reverse ? mirror_field_pattern(accumulator, bits) : accumulator & low_mask(bits);
@@ -98,8 +115,15 @@ void text(ByteSpan data) {
     same(encode_utf32(utf8), decode_utf32);
     Result<DecodedText> le16 = decode_utf16_with_endianness(span_of(encode_utf16le(utf8)), true);
     require(le16 && characters(*le16) == expected);
+    Result<DecodedText> be16 = decode_utf16_with_endianness(span_of(encode_utf16be(utf8)), false);
+    require(be16 && characters(*be16) == expected);
+    Result<DecodedText> le32 = decode_utf32_with_endianness(span_of(encode_utf32le(utf8)), true);
+    require(le32 && characters(*le32) == expected);
     Result<DecodedText> be32 = decode_utf32_with_endianness(span_of(encode_utf32be(utf8)), false);
     require(be32 && characters(*be32) == expected);
+    // The marked forms begin with their big-endian mark.
+    require(encode_utf16(utf8).rfind("\xFE\xFF", 0) == 0);
+    require(encode_utf32(utf8).rfind(std::string("\x00\x00\xFE\xFF", 4), 0) == 0);
     if (Result<std::string> latin = encode_iso_8859_1(utf8)) require(characters(decode_iso_8859_1(span_of(*latin))) == expected);
     if (Result<std::string> ascii = encode_us_ascii(utf8)) {
         Result<DecodedText> back = decode_us_ascii(span_of(*ascii));
