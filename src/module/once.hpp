@@ -8,7 +8,11 @@
 namespace telbit {
 
 struct OnceGate {
-    std::mutex mutex;
+    // Recursive: the step may run Python code (an import runs import hooks) that calls
+    // telbit again on the same thread and reaches the same gate. A plain mutex would wait
+    // for itself there for ever; the nested call instead finds the step not done yet and
+    // runs it itself.
+    std::recursive_mutex mutex;
 };
 
 // Holds the gate for a scope. While it waits for the gate the thread lets go of the
