@@ -39,9 +39,10 @@ Ref new_str(const std::string& text) {
     return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-// Raise ValueError "{prefix}{text}" where text is the str() of `object`, or the fallback
-// text when str() itself fails.
-PyObject* raise_value_error_with(const std::string& prefix, PyObject* object) {
+// Raise `exception_class` with "{prefix}{text}", where text is the str() of the exception
+// object, or a fixed text when str() itself fails: the exception's own code (a __str__, the
+// repr() of an argument) must not replace the error being reported.
+PyObject* raise_with_text_of(PyObject* exception_class, const std::string& prefix, PyObject* object) {
     Ref text = Ref::steal(PyObject_Str(object));
     if (!text) {
         PyErr_Clear();
@@ -52,7 +53,7 @@ PyObject* raise_value_error_with(const std::string& prefix, PyObject* object) {
     if (!head) return nullptr;
     Ref message = Ref::steal(PyUnicode_Concat(head.get(), text.get()));
     if (!message) return nullptr;
-    PyErr_SetObject(PyExc_ValueError, message.get());
+    PyErr_SetObject(exception_class, message.get());
     return nullptr;
 }
 
@@ -104,12 +105,14 @@ PyObject* raise_wrapped(const Error& error) {
     Ref value = Ref::steal(raw_value);
     Ref traceback = Ref::steal(raw_traceback);
     if (!value) {
-        // Normalisation itself failed and left its own error; report that one wrapped.
+        // No exception object to take the text of: pass on what there is rather than
+        // return with no error set.
+        PyErr_Restore(type.release(), nullptr, traceback.release());
         return nullptr;
     }
     std::string prefix = type_name(value.get());
     prefix += ": ";
-    return raise_value_error_with(prefix, value.get());
+    return raise_with_text_of(PyExc_ValueError, prefix, value.get());
 }
 
 PyObject* raise_argument_error(const Error& error, const char* parameter) {
@@ -137,14 +140,7 @@ PyObject* raise_argument_error(const Error& error, const char* parameter) {
         PyErr_Restore(type.release(), value.release(), traceback.release());
         return nullptr;
     }
-    Ref text = Ref::steal(PyObject_Str(value.get()));
-    if (!text) return nullptr;
-    Ref head = new_str(prefix);
-    if (!head) return nullptr;
-    Ref message = Ref::steal(PyUnicode_Concat(head.get(), text.get()));
-    if (!message) return nullptr;
-    PyErr_SetObject(PyExc_TypeError, message.get());
-    return nullptr;
+    return raise_with_text_of(PyExc_TypeError, prefix, value.get());
 }
 
 }  // namespace telbit
