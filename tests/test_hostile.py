@@ -566,3 +566,42 @@ def test_argument_type_error_whose_text_fails(function, args):
         function(Bad(), *args)
     assert type(info.value) is TypeError
     assert str(info.value) == "argument 'value': <exception str() failed>"
+
+
+class Poltergeist:
+    """Garbage that, when collected, replaces every text of the recipe and leaves more garbage."""
+
+    recipe = []
+    haunting = False
+
+    def __init__(self):
+        self.cycle = self
+
+    def __del__(self):
+        for entry in Poltergeist.recipe:
+            for key in ("name", "encoding", "byte_order"):
+                entry[key] = "".join([entry[key][:1], entry[key][1:]])  # an equal, new object
+        if Poltergeist.haunting:
+            Poltergeist()
+
+
+def test_collections_at_every_allocation_change_nothing():
+    # With a collection at every allocation of a container, a finalizer runs wherever the
+    # walks allocate one; whatever they borrowed across it must have been held.
+    recipe = [field(f"n{i}", "UNSIGNED", 8, "Big", offset_bits=8 * i) for i in range(6)]
+    recipe += [field("t", "utf16LE", 32, "LITTLE"), field("\xe9", "Latin1", 8, "big")]
+    values = {**{f"n{i}": i for i in range(6)}, "t": "hi", "\xe9": "\xe9"}
+    Poltergeist.recipe, Poltergeist.haunting = recipe, True
+    Poltergeist()
+    thresholds = gc.get_threshold()
+    gc.set_threshold(1, 1, 1)
+    try:
+        for _ in range(100):
+            packet = telbit.pack_parameters(recipe, values)
+            assert telbit.unpack_parameters(packet, 0, tuple(recipe)) == values
+            with pytest.raises(ValueError):
+                telbit.unpack_parameters(packet[:7], 0, recipe)
+    finally:
+        gc.set_threshold(*thresholds)
+        Poltergeist.recipe, Poltergeist.haunting = [], False
+        gc.collect()
