@@ -605,3 +605,35 @@ def test_collections_at_every_allocation_change_nothing():
         gc.set_threshold(*thresholds)
         Poltergeist.recipe, Poltergeist.haunting = [], False
         gc.collect()
+
+
+class Touchy(str):
+    """A key that hashes like "a" until armed, then raises from both __hash__ and __eq__."""
+
+    armed = False
+
+    def __hash__(self):
+        if Touchy.armed:
+            raise LookupError("no hashing")
+        return hash("a")
+
+    def __eq__(self, other):
+        if Touchy.armed:
+            raise ArithmeticError("no comparing")
+        return str.__eq__(self, other)
+
+
+def test_touchy_keys_in_entries_and_values():
+    # A dict keeps the hashes it was built with: a key whose __hash__ raises later is never
+    # asked again. Its __eq__ is asked when a looked-up key shares its hash, and what it
+    # raises ends the walk, wrapped.
+    entry = dict(field("a", "unsigned", 8), **{Touchy("zz"): 0})
+    values = {Touchy("a2"): 5}
+    Touchy.armed = True
+    try:
+        assert unpack([entry]) == {"a": 1}
+        with pytest.raises(ValueError) as info:
+            telbit.pack_parameters([entry], values)
+        assert str(info.value) == "ArithmeticError: no comparing"
+    finally:
+        Touchy.armed = False
