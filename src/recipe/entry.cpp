@@ -4,30 +4,17 @@
 #include <array>
 #include <string>
 
-#include "module/convert.hpp"
-
 namespace telbit {
-namespace {
 
-enum KeyIndex : std::size_t { name_key_index, encoding_key_index, bits_key_index, byte_order_key_index,
-                               reverse_bits_key_index, offset_bits_key_index, key_count };
+std::array<PyObject*, key_count> recipe_key_objects{};
+
+namespace {
 
 constexpr std::array<std::string_view, key_count> key_names = {"name", "encoding", "bits", "byte_order",
                                                                "reverse_bits", "offset_bits"};
 
-// The interned key objects, in KeyIndex order.
-std::array<PyObject*, key_count> key_objects{};
-
-struct RecipeKeys {
-    PyObject* name = nullptr;
-    PyObject* encoding = nullptr;
-    PyObject* bits = nullptr;
-    PyObject* byte_order = nullptr;
-    PyObject* reverse_bits = nullptr;
-    PyObject* offset_bits = nullptr;
-    PyObject* str_lower = nullptr;  // str.lower, applied without consulting a subclass's override
-};
-RecipeKeys keys;
+// str.lower, applied without consulting a subclass's override.
+PyObject* str_lower = nullptr;
 
 // The value stored under `key`, looked up in the dict's own storage (a subclass's
 // __missing__ or __getitem__ is not consulted). An absent key gives a null Ref.
@@ -44,12 +31,13 @@ Error missing(std::string_view field) {
     return key_error(std::move(message));
 }
 
-// Where an entry's values come from: looked up one at a time, in reading order.
+// Where an entry's values come from: looked up one at a time, in reading order. Converting
+// one value may run code that changes the entry, so each value is held while it is used.
 class LookupSource {
 public:
     explicit LookupSource(PyObject* entry) noexcept : entry_(entry) {}
     static constexpr bool borrowed = false;
-    Result<Ref> get(KeyIndex index) const { return lookup(entry_, key_objects[index]); }
+    Result<Ref> get(KeyIndex index) const { return lookup(entry_, recipe_key_objects[index]); }
 
 private:
     PyObject* entry_;
@@ -66,10 +54,9 @@ public:
         Py_ssize_t position = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
-        std::size_t ordinal = 0;
         while (PyDict_Next(entry, &position, &key, &value)) {
             if (!PyUnicode_CheckExact(key)) return false;
-            const std::size_t index = key_index(key, ordinal++);
+            const std::size_t index = find_key_index(key);
             if (index < key_count) values_[index] = value;
         }
         // Numbers that are not plain ints, and flags that are not the bool singletons, may run
@@ -82,53 +69,7 @@ public:
     // Borrowed: the caller does not own the reference inside.
     PyObject* get_borrowed(KeyIndex index) const noexcept { return values_[index]; }
 
-    // Fill the entry straight from the values when every one is of its plainest form (ASCII
-    // str, small int, bool) and present; false leaves the general reading to find the error or
-    // handle the rest.
-    bool read_plain(Entry& entry) const noexcept {
-        const auto ascii_text = [](PyObject* value, PyObject*& object, std::string_view& text) {
-            if (value == nullptr || !PyUnicode_CheckExact(value) || !PyUnicode_IS_COMPACT_ASCII(value)) return false;
-            object = value;
-            text = std::string_view(static_cast<const char*>(PyUnicode_DATA(value)),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)));
-            return true;
-        };
-        long long bits = 0;
-        long long offset = 0;
-        PyObject* offset_value = values_[offset_bits_key_index];
-        if (!ascii_text(values_[name_key_index], entry.name, entry.name_text) ||
-            !ascii_text(values_[encoding_key_index], entry.encoding, entry.encoding_text) ||
-            !ascii_text(values_[byte_order_key_index], entry.byte_order, entry.byte_order_text) ||
-            values_[bits_key_index] == nullptr || !small_exact_int(values_[bits_key_index], bits) || bits < 0 ||
-            values_[reverse_bits_key_index] == nullptr ||
-            (offset_value != nullptr && (!small_exact_int(offset_value, offset) || offset < 0))) {
-            return false;
-        }
-        entry.bits = static_cast<std::uint32_t>(bits);  // below 2^30
-        entry.reverse_bits = values_[reverse_bits_key_index] == Py_True;
-        entry.has_offset = offset_value != nullptr;
-        entry.offset = static_cast<std::uint64_t>(offset);
-        return true;
-    }
-
 private:
-    static std::size_t key_index(PyObject* key, std::size_t ordinal) noexcept {
-        // Keys written as literals are the interned objects themselves, usually in the
-        // order in which recipes list them.
-        if (ordinal < key_count && key == key_objects[ordinal]) return ordinal;
-        for (std::size_t i = 0; i < key_count; ++i) {
-            if (key == key_objects[i]) return i;
-        }
-        // Equal content in another object (a key built at run time rather than a literal).
-        if (!PyUnicode_IS_COMPACT_ASCII(key)) return key_count;
-        const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-        for (std::size_t i = 0; i < key_count; ++i) {
-            if (text == key_names[i]) return i;
-        }
-        return key_count;
-    }
-
     std::array<PyObject*, key_count> values_{};
 };
 
@@ -154,15 +95,15 @@ inline Result<Fetched> fetch(const SnapshotSource& source, KeyIndex index) {
 }
 
 template <class Source>
-Status read_text(const Source& source, KeyIndex index, PyObject*& object, Ref& holder, std::string_view& text) {
+Status read_text(const Source& source, KeyIndex index, PyObject*& object, EntryHold& hold) {
     Result<Fetched> value = fetch(source, index);
     if (!value) return std::move(value).error();
     if (value->object == nullptr) return missing(key_names[index]);
+    // Converting here, once, leaves the UTF-8 form cached in the str for entry_text.
     Result<std::string_view> converted = to_text(value->object);
     if (!converted) return std::move(converted).error();
     object = value->object;
-    if (!Source::borrowed) holder = std::move(value->owner);
-    text = std::string_view(converted->data(), converted->size());  // member-wise: see to_text
+    if (!Source::borrowed) hold.set(index, std::move(value->owner));
     return ok_status;
 }
 
@@ -190,20 +131,11 @@ Status read_offset(const Source& source, bool& has_offset, std::uint64_t& offset
 }
 
 template <class Source>
-Status read_all(const Source& source, Entry& entry) {
-    if (Status status = read_text(source, name_key_index, entry.name, entry.held[0], entry.name_text); !status) {
-        return status;
-    }
-    if (Status status = read_text(source, encoding_key_index, entry.encoding, entry.held[1], entry.encoding_text);
-        !status) {
-        return status;
-    }
+Status read_all(const Source& source, Entry& entry, EntryHold& hold) {
+    if (Status status = read_text(source, name_key_index, entry.name, hold); !status) return status;
+    if (Status status = read_text(source, encoding_key_index, entry.encoding, hold); !status) return status;
     if (Status status = read_bits(source, entry.bits); !status) return status;
-    if (Status status =
-            read_text(source, byte_order_key_index, entry.byte_order, entry.held[2], entry.byte_order_text);
-        !status) {
-        return status;
-    }
+    if (Status status = read_text(source, byte_order_key_index, entry.byte_order, hold); !status) return status;
     Result<Fetched> reverse = fetch(source, reverse_bits_key_index);
     if (!reverse) return std::move(reverse).error();
     if (reverse->object == nullptr) return missing("reverse_bits");
@@ -225,7 +157,8 @@ bool is_ascii(std::string_view text) noexcept {
 // letters (the Kelvin sign, for one) lower-case to ASCII. Returns an empty view when the
 // result cannot fit the buffer, which then matches no name.
 template <std::size_t Capacity>
-Result<std::string_view> lower_case(PyObject* object, std::string_view text, std::array<char, Capacity>& buffer) {
+Result<std::string_view> lower_case(PyObject* object, std::array<char, Capacity>& buffer) {
+    const std::string_view text = entry_text(object);
     if (is_ascii(text)) {
         if (text.size() > Capacity) return std::string_view{};
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -234,7 +167,7 @@ Result<std::string_view> lower_case(PyObject* object, std::string_view text, std
         }
         return std::string_view(buffer.data(), text.size());
     }
-    Ref lowered = Ref::steal(PyObject_CallOneArg(keys.str_lower, object));
+    Ref lowered = Ref::steal(PyObject_CallOneArg(str_lower, object));
     if (!lowered) return already_raised();
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(lowered.get(), &size);
@@ -248,31 +181,37 @@ Result<std::string_view> lower_case(PyObject* object, std::string_view text, std
 }  // namespace
 
 bool init_recipe_keys() {
-    const auto intern = [](const char* text) { return PyUnicode_InternFromString(text); };
-    keys.name = intern("name");
-    keys.encoding = intern("encoding");
-    keys.bits = intern("bits");
-    keys.byte_order = intern("byte_order");
-    keys.reverse_bits = intern("reverse_bits");
-    keys.offset_bits = intern("offset_bits");
-    key_objects = {keys.name, keys.encoding, keys.bits, keys.byte_order, keys.reverse_bits, keys.offset_bits};
-    keys.str_lower = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "lower");
-    return keys.name != nullptr && keys.encoding != nullptr && keys.bits != nullptr && keys.byte_order != nullptr &&
-           keys.reverse_bits != nullptr && keys.offset_bits != nullptr && keys.str_lower != nullptr;
+    for (std::size_t i = 0; i < key_count; ++i) {
+        recipe_key_objects[i] = PyUnicode_InternFromString(std::string(key_names[i]).c_str());
+        if (recipe_key_objects[i] == nullptr) return false;
+    }
+    str_lower = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "lower");
+    return str_lower != nullptr;
 }
 
-Status read_entry(PyObject* item, Entry& entry) {
-    if (Status status = check_dict(item); !status) return status;
-    if (SnapshotSource snapshot; snapshot.take(item)) {
-        if (snapshot.read_plain(entry)) return ok_status;
-        return read_all(snapshot, entry);
+std::size_t find_key_index(PyObject* key) noexcept {
+    for (std::size_t i = 0; i < key_count; ++i) {
+        if (key == recipe_key_objects[i]) return i;
     }
-    return read_all(LookupSource(item), entry);
+    // Equal content in another object (a key built at run time rather than a literal).
+    if (!PyUnicode_IS_COMPACT_ASCII(key)) return key_count;
+    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+    for (std::size_t i = 0; i < key_count; ++i) {
+        if (text == key_names[i]) return i;
+    }
+    return key_count;
+}
+
+Status read_entry(PyObject* item, Entry& entry, EntryHold& hold) {
+    if (Status status = check_dict(item); !status) return status;
+    if (SnapshotSource snapshot; snapshot.take(item)) return read_all(snapshot, entry, hold);
+    return read_all(LookupSource(item), entry, hold);
 }
 
 Status read_extent(PyObject* item, Extent& extent) {
     if (Status status = check_dict(item); !status) return status;
-    PyObject* bits = PyDict_GetItemWithError(item, keys.bits);
+    PyObject* bits = PyDict_GetItemWithError(item, recipe_key_objects[bits_key_index]);
     if (bits == nullptr) return PyErr_Occurred() ? Status(already_raised()) : Status(missing("bits"));
     {
         const Ref held = Ref::borrow(bits);  // converting may run code that changes the entry
@@ -280,7 +219,7 @@ Status read_extent(PyObject* item, Extent& extent) {
         if (!converted) return std::move(converted).error();
         extent.bits = *converted;
     }
-    PyObject* offset = PyDict_GetItemWithError(item, keys.offset_bits);
+    PyObject* offset = PyDict_GetItemWithError(item, recipe_key_objects[offset_bits_key_index]);
     extent.has_offset = offset != nullptr;
     if (offset == nullptr) return PyErr_Occurred() ? Status(already_raised()) : Status(ok_status);
     const Ref held = Ref::borrow(offset);
@@ -290,43 +229,57 @@ Status read_extent(PyObject* item, Extent& extent) {
     return ok_status;
 }
 
+std::string_view entry_text(PyObject* text) noexcept {
+    if (PyUnicode_IS_COMPACT_ASCII(text)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(text)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+    if (data == nullptr) {  // not reached: the reader converted this str before
+        PyErr_Clear();
+        return {};
+    }
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
 Result<Ref> name_key(const Entry& entry) {
     if (PyUnicode_CheckExact(entry.name)) return Ref::borrow(entry.name);
-    Ref key = Ref::steal(
-        PyUnicode_FromStringAndSize(entry.name_text.data(), static_cast<Py_ssize_t>(entry.name_text.size())));
+    const std::string_view text = entry_text(entry.name);
+    Ref key = Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!key) return already_raised();
     return key;
 }
 
-Result<std::optional<Encoding>> NameMatcher::encoding(const Entry& entry) {
-    if (entry.encoding == encoding_object_.get()) return encoding_;
+Result<std::optional<Encoding>> NameMatcher::encoding(PyObject* text) {
+    if (text == encoding_object_.get()) return encoding_;
     std::array<char, longest_encoding_name> buffer;
-    Result<std::string_view> lowered = lower_case(entry.encoding, entry.encoding_text, buffer);
+    Result<std::string_view> lowered = lower_case(text, buffer);
     if (!lowered) return std::move(lowered).error();
     encoding_ = lowered->empty() ? std::nullopt : find_encoding(*lowered);
-    encoding_object_ = Ref::borrow(entry.encoding);
+    encoding_object_ = Ref::borrow(text);
     return encoding_;
 }
 
-Result<bool> NameMatcher::little_endian(const Entry& entry) {
-    if (entry.byte_order == byte_order_object_.get()) return little_;
+Result<bool> NameMatcher::little_endian(PyObject* text) {
+    if (text == byte_order_object_.get()) return little_;
     std::array<char, 6> buffer;
-    Result<std::string_view> lowered = lower_case(entry.byte_order, entry.byte_order_text, buffer);
+    Result<std::string_view> lowered = lower_case(text, buffer);
     if (!lowered) return std::move(lowered).error();
     if (*lowered != "little" && *lowered != "big") {
         std::string message = "Invalid byte_order '";
-        message += entry.byte_order_text;
+        message += entry_text(text);
         message += "': must be 'big' or 'little'";
         return value_error(std::move(message));
     }
     little_ = *lowered == "little";
-    byte_order_object_ = Ref::borrow(entry.byte_order);
+    byte_order_object_ = Ref::borrow(text);
     return little_;
 }
 
 Error unsupported_encoding(const Entry& entry) {
     std::string message = "Unsupported encoding type: ";
-    message += entry.encoding_text;
+    message += entry_text(entry.encoding);
     return value_error(std::move(message));
 }
 

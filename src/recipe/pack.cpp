@@ -2,7 +2,10 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
 
 #include "core/bcd.hpp"
 #include "core/bits.hpp"
@@ -153,15 +156,75 @@ Result<Py_ssize_t> packet_length(std::uint64_t total) {
     return static_cast<Py_ssize_t>(length);
 }
 
+#if PY_VERSION_HEX < 0x030C0000
+// The interpreter gives a dict a new tag, never used before, on every change to it, so an
+// equal tag means unchanged contents.
+constexpr bool dict_versions_known = true;
+std::uint64_t dict_version(PyObject* dict) noexcept { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+#else
+// Later interpreters deprecate the tag; the writing pass then reads every entry afresh.
+constexpr bool dict_versions_known = false;
+std::uint64_t dict_version(PyObject*) noexcept { return 0; }
+#endif
+
+// An entry as the sizing pass found it in its plain form, kept for the writing pass: when
+// the entry's dict has not changed in between, the writing pass reads the same values
+// again, so it takes them from here rather than from another pass over the dict.
+struct PlannedEntry {
+    Entry entry;
+    std::uint64_t version = 0;
+    bool plain = false;
+};
+
+// One call's plans, on the stack for recipes of usual length.
+class Plan {
+public:
+    explicit Plan(std::size_t count) {
+        if (count > local_capacity) {
+            heap_ = std::make_unique<PlannedEntry[]>(count);
+            slots_ = heap_.get();
+        }
+    }
+    Plan(const Plan&) = delete;
+    Plan& operator=(const Plan&) = delete;
+    ~Plan() = default;  // PlannedEntry needs no destruction: it owns nothing
+
+    // The sizing pass creates every slot, in order, before the writing pass reads any.
+    PlannedEntry& create(std::size_t i) noexcept { return *new (&slots_[i]) PlannedEntry; }
+    [[nodiscard]] const PlannedEntry& operator[](std::size_t i) const noexcept { return slots_[i]; }
+
+private:
+    static constexpr std::size_t local_capacity = 32;
+    union {
+        PlannedEntry local_[local_capacity];  // left uninitialised until create()
+    };
+    std::unique_ptr<PlannedEntry[]> heap_;
+    PlannedEntry* slots_ = local_;
+};
+static_assert(std::is_trivially_destructible_v<PlannedEntry>);
+
 }  // namespace
 
 Result<Ref> build_packet(ItemView recipe, PyObject* values) {
+    const auto count = static_cast<std::size_t>(recipe.count);
+    Plan plan(count);
     // First pass: the packet's size. An entry without an offset is counted from the
     // furthest end reached so far.
     std::uint64_t total = 0;
-    for (Py_ssize_t i = 0; i < recipe.count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* item = recipe.items[i];
+        PlannedEntry& planned = plan.create(i);
         Extent extent;
-        if (Status status = read_extent(recipe.items[i], extent); !status) return std::move(status).error();
+        if (dict_versions_known && PyDict_Check(item) && read_plain_entry(item, planned.entry)) {
+            // Reading the whole entry here is not observable: it runs no code and cannot fail.
+            planned.plain = true;
+            planned.version = dict_version(item);
+            extent.bits = planned.entry.bits;
+            extent.has_offset = planned.entry.has_offset;
+            extent.offset = planned.entry.offset;
+        } else if (Status status = read_extent(item, extent); !status) {
+            return std::move(status).error();
+        }
         const std::uint64_t start = extent.has_offset ? extent.offset : total;
         total = std::max(total, start + extent.bits);
     }
@@ -180,39 +243,62 @@ Result<Ref> build_packet(ItemView recipe, PyObject* values) {
     // Second pass: each value converted and written at its field.
     std::uint64_t running = 0;
     NameMatcher names;
-    for (Py_ssize_t i = 0; i < recipe.count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* item = recipe.items[i];
         Entry entry;
-        if (Status status = read_entry(recipe.items[i], entry); !status) return std::move(status).error();
+        EntryHold hold;
+        if (const PlannedEntry& planned = plan[i]; planned.plain && dict_version(item) == planned.version) {
+            entry = planned.entry;
+        } else if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
+            if (Status status = read_entry(item, entry, hold); !status) return std::move(status).error();
+        }
         // Looking the value up and converting it may run Python code that changes the entry.
-        entry.hold();
-        Result<Ref> key = name_key(entry);
-        if (!key) return std::move(key).error();
-        PyObject* found = PyDict_GetItemWithError(values, key->get());
+        hold.hold(entry);
+        PyObject* found = nullptr;
+        if (PyUnicode_CheckExact(entry.name)) {
+            found = PyDict_GetItemWithError(values, entry.name);
+        } else {
+            Result<Ref> key = name_key(entry);
+            if (!key) return std::move(key).error();
+            found = PyDict_GetItemWithError(values, key->get());
+        }
         if (found == nullptr) {
             if (PyErr_Occurred()) return already_raised();
             std::string message = "Missing value for parameter: '";
-            message += entry.name_text;
+            message += entry_text(entry.name);
             message += "'";
             return key_error(std::move(message));
         }
         const Ref value = Ref::borrow(found);  // converting it may run code that changes `values`
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
 
-        Result<std::optional<Encoding>> encoding = names.encoding(entry);
-        if (!encoding) return std::move(encoding).error();
-        if (!*encoding || !is_packable(**encoding)) return unsupported_encoding(entry);
-        if (is_text_encoding(**encoding)) {
-            Result<EncodedText> text = encode_text(**encoding, value.get());
+        std::optional<Encoding> encoding;
+        if (!names.repeat_encoding(entry.encoding, encoding)) {
+            Result<std::optional<Encoding>> matched = names.encoding(entry.encoding);
+            if (!matched) return std::move(matched).error();
+            encoding = *matched;
+        }
+        if (!encoding || !is_packable(*encoding)) return unsupported_encoding(entry);
+        if (is_text_encoding(*encoding)) {
+            Result<EncodedText> text = encode_text(*encoding, value.get());
             if (!text) return std::move(text).error();
-            Result<bool> little = names.little_endian(entry);
-            if (!little) return std::move(little).error();
-            store_text(text->bytes(), entry, *little, start / 8, bytes);
+            bool little = false;
+            if (!names.repeat_byte_order(entry.byte_order, little)) {
+                Result<bool> matched = names.little_endian(entry.byte_order);
+                if (!matched) return std::move(matched).error();
+                little = *matched;
+            }
+            store_text(text->bytes(), entry, little, start / 8, bytes);
         } else {
-            Result<std::uint64_t> pattern = encode_number(**encoding, entry, value.get());
+            Result<std::uint64_t> pattern = encode_number(*encoding, entry, value.get());
             if (!pattern) return std::move(pattern).error();
-            Result<bool> little = names.little_endian(entry);
-            if (!little) return std::move(little).error();
-            store_number(*pattern, entry, *little, start / 8, bytes);
+            bool little = false;
+            if (!names.repeat_byte_order(entry.byte_order, little)) {
+                Result<bool> matched = names.little_endian(entry.byte_order);
+                if (!matched) return std::move(matched).error();
+                little = *matched;
+            }
+            store_number(*pattern, entry, little, start / 8, bytes);
         }
         running = start + entry.bits;
     }

@@ -115,9 +115,25 @@ Result<Ref> decode_number(Encoding encoding, std::uint64_t value, std::uint32_t 
     return value_error("internal error: not a numeric encoding");
 }
 
+// The object of a numeric field whose conversion cannot fail, made directly; nullptr for
+// the other encodings (and, with the interpreter's error set, when it cannot allocate).
+PyObject* new_plain_number(Encoding encoding, std::uint64_t value, std::uint32_t bits, bool& handled) {
+    handled = true;
+    switch (encoding) {
+        case Encoding::unsigned_integer: return PyLong_FromUnsignedLongLong(value);
+        case Encoding::twos_complement: return new_int(decode_twos_complement(value, bits));
+        case Encoding::ones_complement: return new_int(decode_ones_complement(value, bits));
+        case Encoding::sign_magnitude: return new_int(decode_sign_magnitude(value, bits));
+        case Encoding::ieee754_f16: return PyFloat_FromDouble(decode_ieee754_f16(value));
+        case Encoding::ieee754_f32: return PyFloat_FromDouble(decode_ieee754_f32(value));
+        case Encoding::ieee754_f64: return PyFloat_FromDouble(decode_ieee754_f64(value));
+        default: handled = false; return nullptr;
+    }
+}
+
 Error span_error(const Entry& entry, std::uint64_t first, std::uint64_t size, std::size_t length) {
     std::string message = "Field '";
-    message += entry.name_text;
+    message += entry_text(entry.name);
     message += "' needs bytes " + std::to_string(first) + " to " + std::to_string(first + size) +
                " but the packet has " + std::to_string(length) + " bytes";
     return value_error(std::move(message));
@@ -132,8 +148,13 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView 
     std::vector<std::uint8_t> scratch;
     NameMatcher names;
     for (Py_ssize_t i = 0; i < recipe.count; ++i) {
+        PyObject* item = recipe.items[i];
         Entry entry;
-        if (Status status = read_entry(recipe.items[i], entry); !status) return std::move(status).error();
+        // Needed only when the entry is read by lookup: nothing after the reading runs Python code.
+        EntryHold hold;
+        if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
+            if (Status status = read_entry(item, entry, hold); !status) return std::move(status).error();
+        }
 
         // Positions wrap modulo 2^64; the low three bits do not move a field.
         const std::uint64_t position = entry.has_offset ? offset_bits + entry.offset : running;
@@ -144,21 +165,46 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView 
         }
         const ByteSpan span = packet.subspan(first, size);
 
-        Result<bool> little = names.little_endian(entry);
-        if (!little) return std::move(little).error();
-        Result<std::optional<Encoding>> encoding = names.encoding(entry);
-        if (!encoding) return std::move(encoding).error();
-        if (!*encoding) return unsupported_encoding(entry);
+        bool little = false;
+        if (!names.repeat_byte_order(entry.byte_order, little)) {
+            Result<bool> matched = names.little_endian(entry.byte_order);
+            if (!matched) return std::move(matched).error();
+            little = *matched;
+        }
+        std::optional<Encoding> encoding;
+        if (!names.repeat_encoding(entry.encoding, encoding)) {
+            Result<std::optional<Encoding>> matched = names.encoding(entry.encoding);
+            if (!matched) return std::move(matched).error();
+            encoding = *matched;
+        }
+        if (!encoding) return unsupported_encoding(entry);
 
-        Result<Ref> value = is_text_encoding(**encoding)
-                                ? decode_text(**encoding, text_field(span, *little, scratch))
-                                : decode_number(**encoding,
-                                                field_value(accumulate(span, *little), entry.bits, entry.reverse_bits),
-                                                entry.bits);
-        if (!value) return std::move(value).error();
-        Result<Ref> key = name_key(entry);
-        if (!key) return std::move(key).error();
-        if (PyDict_SetItem(result.get(), key->get(), value->get()) < 0) return already_raised();
+        PyObject* object = nullptr;
+        if (is_text_encoding(*encoding)) {
+            Result<Ref> text = decode_text(*encoding, text_field(span, little, scratch));
+            if (!text) return std::move(text).error();
+            object = std::move(*text).release();
+        } else {
+            const std::uint64_t value = field_value(accumulate(span, little), entry.bits, entry.reverse_bits);
+            bool handled = false;
+            object = new_plain_number(*encoding, value, entry.bits, handled);
+            if (!handled) {
+                Result<Ref> number = decode_number(*encoding, value, entry.bits);
+                if (!number) return std::move(number).error();
+                object = std::move(*number).release();
+            }
+            if (object == nullptr) return already_raised();
+        }
+        const Ref owned_value = Ref::steal(object);
+        // A plain name is an exact str already; the result dict holds only exact str keys, so
+        // inserting runs no Python code.
+        if (PyUnicode_CheckExact(entry.name)) {
+            if (PyDict_SetItem(result.get(), entry.name, object) < 0) return already_raised();
+        } else {
+            Result<Ref> key = name_key(entry);
+            if (!key) return std::move(key).error();
+            if (PyDict_SetItem(result.get(), key->get(), object) < 0) return already_raised();
+        }
         running = position + entry.bits;
     }
     return result;
