@@ -71,11 +71,10 @@ using InternedNames = std::array<PyObject*, max_parameters>;
 void raise_conversion_error(const Error& error, const char* parameter);
 [[nodiscard]] PyObject* raise_unexpected_exception();
 
-// Convert one bound argument by its kind (a template parameter, so each function's
-// conversions compile to straight-line code); false when it failed, with the error raised.
+// The general conversion of one bound argument, for whatever the plain cases below leave.
 template <Kind K>
-bool convert_argument(const char* name, PyObject* object, Arguments& arguments, Arguments::Value& value) {
-    value.object = object;
+[[gnu::noinline]] bool convert_argument_general(const char* name, PyObject* object, Arguments& arguments,
+                                                Arguments::Value& value) {
     const auto failed = [name](const Error& error) {
         raise_conversion_error(error, name);
         return false;
@@ -127,6 +126,64 @@ bool convert_argument(const char* name, PyObject* object, Arguments& arguments, 
         arguments.items = std::move(*r);
     }
     return true;
+}
+
+// Convert one bound argument by its kind (a template parameter, so each function's
+// conversions compile to straight-line code); false when it failed, with the error raised.
+// The objects a call usually passes are converted here in registers; everything else, and
+// every refusal, goes to the general conversion.
+template <Kind K>
+bool convert_argument(const char* name, PyObject* object, Arguments& arguments, Arguments::Value& value) {
+    value.object = object;
+    if constexpr (K == Kind::byte_string) {
+        if (PyBytes_Check(object)) {
+            value.bytes = ByteSpan(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+            return true;
+        }
+    } else if constexpr (K == Kind::text) {
+        if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object)) {
+            value.text = std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
+                                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
+            return true;
+        }
+    } else if constexpr (K == Kind::u32) {
+        // Through a local: a union member begins its life only by assignment to it.
+        if (std::uint32_t number = 0; plain_u32(object, number)) {
+            value.u32 = number;
+            return true;
+        }
+    } else if constexpr (K == Kind::u64) {
+        // Through a local: a union member begins its life only by assignment to it.
+        if (std::uint64_t number = 0; plain_u64(object, number)) {
+            value.u64 = number;
+            return true;
+        }
+    } else if constexpr (K == Kind::i64) {
+        // Through a local: a union member begins its life only by assignment to it.
+        if (std::int64_t number = 0; plain_i64(object, number)) {
+            value.i64 = number;
+            return true;
+        }
+    } else if constexpr (K == Kind::f32) {
+        if (PyFloat_CheckExact(object)) {
+            value.f32 = round_to_binary32(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+    } else if constexpr (K == Kind::f64) {
+        if (PyFloat_CheckExact(object)) {
+            value.f64 = PyFloat_AS_DOUBLE(object);
+            return true;
+        }
+    } else if constexpr (K == Kind::flag) {
+        if (object == Py_True || object == Py_False) {
+            value.flag = object == Py_True;
+            return true;
+        }
+    } else if constexpr (K == Kind::dict) {
+        if (PyDict_Check(object)) return true;
+    }
+    return convert_argument_general<K>(name, object, arguments, value);
 }
 
 }  // namespace telbit

@@ -35,6 +35,35 @@ namespace telbit {
     return true;
 }
 
+// The magnitude and sign of an exact int below 2^64 in magnitude, read from its digits; false
+// for anything else. The interpreter's own conversions of ints of more than one digit go
+// through a general byte-array routine that costs several times as much.
+[[nodiscard]] inline bool exact_int_magnitude(PyObject* object, std::uint64_t& magnitude, bool& negative) noexcept {
+    if (!PyLong_CheckExact(object)) return false;
+#if PY_VERSION_HEX >= 0x030C0000
+    // Later interpreters keep the digit layout private; only their compact form is read here.
+    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(object))) return false;
+    const auto value = static_cast<long long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(object)));
+    negative = value < 0;
+    magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    return true;
+#else
+    const Py_ssize_t size = Py_SIZE(object);
+    negative = size < 0;
+    const Py_ssize_t count = negative ? -size : size;
+    constexpr Py_ssize_t most_digits = (64 + PyLong_SHIFT - 1) / PyLong_SHIFT;
+    if (count > most_digits) return false;
+    const digit* digits = reinterpret_cast<PyLongObject*>(object)->ob_digit;
+    std::uint64_t value = 0;
+    for (Py_ssize_t i = count; i-- > 0;) {
+        if ((value >> (64 - PyLong_SHIFT)) != 0) return false;  // the next digit would not fit
+        value = (value << PyLong_SHIFT) | digits[i];
+    }
+    magnitude = value;
+    return true;
+#endif
+}
+
 // The general conversions, out of line; the inline forms below handle the common objects
 // in registers and fall back to these.
 [[nodiscard]] Result<std::string_view> to_text_slow(PyObject* object);
@@ -59,18 +88,46 @@ namespace telbit {
     return to_text_slow(object);
 }
 
+// The plain cases of the integer conversions, without building a Result: false leaves the
+// object to the general conversion, which also gives every refusal its exact message.
+[[nodiscard]] inline bool plain_u64(PyObject* object, std::uint64_t& value) noexcept {
+    std::uint64_t magnitude = 0;
+    bool negative = false;
+    if (!exact_int_magnitude(object, magnitude, negative) || negative) return false;
+    value = magnitude;
+    return true;
+}
+
+[[nodiscard]] inline bool plain_u32(PyObject* object, std::uint32_t& value) noexcept {
+    std::uint64_t wide = 0;
+    if (!plain_u64(object, wide) || wide > 0xFFFFFFFFU) return false;
+    value = static_cast<std::uint32_t>(wide);
+    return true;
+}
+
+[[nodiscard]] inline bool plain_i64(PyObject* object, std::int64_t& value) noexcept {
+    std::uint64_t magnitude = 0;
+    bool negative = false;
+    if (!exact_int_magnitude(object, magnitude, negative)) return false;
+    constexpr std::uint64_t largest = 0x7FFFFFFFFFFFFFFFULL;
+    if (magnitude > largest + (negative ? 1 : 0)) return false;
+    // Negated in unsigned arithmetic and converted modularly: -2^63 has no positive twin.
+    value = static_cast<std::int64_t>(negative ? std::uint64_t{0} - magnitude : magnitude);
+    return true;
+}
+
 [[nodiscard]] inline Result<std::uint32_t> to_u32(PyObject* object) {
-    if (long long small = 0; small_exact_int(object, small) && small >= 0) return static_cast<std::uint32_t>(small);
+    if (std::uint32_t value = 0; plain_u32(object, value)) return value;
     return to_u32_slow(object);
 }
 
 [[nodiscard]] inline Result<std::uint64_t> to_u64(PyObject* object) {
-    if (long long small = 0; small_exact_int(object, small) && small >= 0) return static_cast<std::uint64_t>(small);
+    if (std::uint64_t value = 0; plain_u64(object, value)) return value;
     return to_u64_slow(object);
 }
 
 [[nodiscard]] inline Result<std::int64_t> to_i64(PyObject* object) {
-    if (long long small = 0; small_exact_int(object, small)) return static_cast<std::int64_t>(small);
+    if (std::int64_t value = 0; plain_i64(object, value)) return value;
     return to_i64_slow(object);
 }
 
