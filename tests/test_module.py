@@ -233,6 +233,32 @@ def test_conversions_refuse(call, exc, message):
         assert "argument '" not in str(info.value)
 
 
+class Wide(int):
+    """An int the inline conversions leave to the general one."""
+
+
+def _outcome(call):
+    try:
+        return call()
+    except Exception as error:  # noqa: BLE001 - the outcome is what is compared
+        return type(error), str(error)
+
+
+# Every internal digit count a 64-bit value can have, each side of each boundary.
+BOUNDARIES = sorted({s * (2**k + d) for k in (30, 32, 60, 62, 63, 64, 90) for d in (-1, 0, 1) for s in (1, -1)})
+
+
+@pytest.mark.parametrize("value", BOUNDARIES)
+@pytest.mark.parametrize("call", [
+    lambda v: telbit.decode_twos_complement(v, 64),  # unsigned 64-bit argument
+    lambda v: telbit.decode_twos_complement(1, v),  # unsigned 32-bit argument
+    lambda v: telbit.encode_twos_complement(v, 64),  # signed 64-bit argument
+    lambda v: telbit.encode_sign_magnitude(v, 64),
+], ids=["u64", "u32", "i64", "i64-magnitude"])
+def test_multi_digit_ints_convert_like_the_general_path(call, value):
+    assert _outcome(lambda: call(value)) == _outcome(lambda: call(Wide(value)))
+
+
 def test_argument_conversion_order():
     # Arguments convert in parameter order; the first failure wins.
     with pytest.raises(TypeError, match="argument 'packet_bytes'"):
