@@ -14,15 +14,14 @@
 #include "core/integer.hpp"
 #include "core/unicode.hpp"
 #include "core/utf8.hpp"
+#include "fuzz/check.hpp"
 #include "fuzz/input.hpp"
 
 using namespace telbit;
+using fuzz::characters;
+using fuzz::require;
 
 namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
 
 // A result is well-formed in the form it claims, and an error always says something.
 void check_text(const Result<DecodedText>& text) {
@@ -38,17 +37,6 @@ void check_text(const Result<DecodedText>& text) {
             break;
         case TextForm::latin1: break;
     }
-}
-
-// The characters of a decoded text, whatever its form.
-std::u32string characters(const DecodedText& text) {
-    if (text.form == TextForm::utf32) return {text.code_points.begin(), text.code_points.end()};
-    if (text.form != TextForm::utf8) return {text.bytes.begin(), text.bytes.end()};
-    std::u32string out;
-    Utf8Reader reader(std::string_view(reinterpret_cast<const char*>(text.bytes.data()), text.bytes.size()));
-    std::size_t length = 0;
-    while (!reader.done()) out.push_back(reader.next(length));
-    return out;
 }
 
 // Both results fail, or both succeed with the same characters.

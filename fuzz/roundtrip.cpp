@@ -13,25 +13,14 @@
 #include "core/integer.hpp"
 #include "core/unicode.hpp"
 #include "core/utf8.hpp"
+#include "fuzz/check.hpp"
 #include "fuzz/input.hpp"
 
 using namespace telbit;
+using fuzz::characters;
+using fuzz::require;
 
 namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-
-std::u32string characters(const DecodedText& text) {
-    if (text.form == TextForm::utf32) return {text.code_points.begin(), text.code_points.end()};
-    if (text.form != TextForm::utf8) return {text.bytes.begin(), text.bytes.end()};
-    std::u32string out;
-    Utf8Reader reader(std::string_view(reinterpret_cast<const char*>(text.bytes.data()), text.bytes.size()));
-    std::size_t length = 0;
-    while (!reader.done()) out.push_back(reader.next(length));
-    return out;
-}
 
 ByteSpan span_of(const std::string& bytes) {
     return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
