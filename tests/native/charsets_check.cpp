@@ -16,6 +16,7 @@
 #include "core/charsets.hpp"
 #include "core/text.hpp"
 #include "core/unicode.hpp"
+#include "reference_utf8.hpp"
 
 using namespace telbit;
 
@@ -42,42 +43,6 @@ ByteSpan span_of(std::string_view bytes) {
 }
 ByteSpan span_of(const std::vector<std::uint8_t>& bytes) { return ByteSpan(bytes.data(), bytes.size()); }
 
-std::string utf8_of(const std::u32string& text) {
-    std::string out;
-    for (const char32_t c : text) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-std::u32string code_points_of_utf8(ByteSpan data) {
-    std::u32string out;
-    for (std::size_t i = 0; i < data.size();) {
-        const std::uint8_t lead = data[i];
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const unsigned payload_mask = length == 1 ? 0x7Fu : length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u;
-        char32_t value = lead & payload_mask;
-        for (std::size_t k = 1; k < length && i + k < data.size(); ++k) value = (value << 6) | (data[i + k] & 0x3Fu);
-        out.push_back(value);
-        i += length;
-    }
-    return out;
-}
-
 // The characters of a decoded text; checks that an ascii form holds only ASCII, since the
 // boundary copies it into a str without looking again.
 std::u32string characters(const DecodedText& text, ByteSpan input) {
@@ -88,7 +53,7 @@ std::u32string characters(const DecodedText& text, ByteSpan input) {
             }
             return std::u32string(text.bytes.begin(), text.bytes.end());
         case TextForm::latin1: return std::u32string(text.bytes.begin(), text.bytes.end());
-        case TextForm::utf8: return code_points_of_utf8(text.bytes);
+        case TextForm::utf8: return reference::code_points(text.bytes);
         case TextForm::utf32: return std::u32string(text.code_points.begin(), text.code_points.end());
     }
     return {};
@@ -165,7 +130,7 @@ void windows_1252_bytes(const std::array<char32_t, 128>& index) {
         if (text && own_number != (text->form == TextForm::latin1 && is_view_of(*text, data))) {
             fail("decode_windows_1252 copies needlessly or views wrongly", data);
         }
-        const Result<std::string> encoded = encode_windows_1252(utf8_of(std::u32string(1, c)));
+        const Result<std::string> encoded = encode_windows_1252(reference::utf8(std::u32string(1, c)));
         if (!encoded || *encoded != std::string(1, static_cast<char>(byte))) {
             fail("encode_windows_1252 of its character", data);
         }
@@ -188,7 +153,7 @@ void windows_1252_bytes(const std::array<char32_t, 128>& index) {
         expected.push_back(windows_1252_character(index, all[b]));
     }
     expect_windows_1252(span_of(all), expected);
-    const Result<std::string> encoded = encode_windows_1252(utf8_of(expected));
+    const Result<std::string> encoded = encode_windows_1252(reference::utf8(expected));
     if (!encoded || span_of(*encoded).size() != 256 || !std::equal(all.begin(), all.end(), span_of(*encoded).begin())) {
         fail("encode_windows_1252 of all 256 characters", span_of(all));
     }
@@ -200,7 +165,7 @@ void windows_1252_every_character(const std::array<char32_t, 128>& index) {
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
         if (c == 0xD800) c = 0xE000;
         const std::optional<std::uint8_t> byte = windows_1252_byte(index, c);
-        const std::string text = utf8_of(std::u32string{U'A', c, U'z'});
+        const std::string text = reference::utf8(std::u32string{U'A', c, U'z'});
         const Result<std::string> encoded = encode_windows_1252(text);
         if (byte) {
             const std::string expected{'A', static_cast<char>(*byte), 'z'};
@@ -250,7 +215,7 @@ void windows_1252_marks(std::mt19937_64& random) {
 std::string character_message(char32_t c, const char* set) {
     char code[16];
     std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c));
-    return "Character '" + utf8_of(std::u32string(1, c)) + "' (U+" + code + ") is not valid " + set;
+    return "Character '" + reference::utf8(std::u32string(1, c)) + "' (U+" + code + ") is not valid " + set;
 }
 
 // Every scalar value behind an ASCII run of varying length (so the encoders' ASCII copying
@@ -260,7 +225,7 @@ void single_byte_every_character() {
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
         if (c == 0xD800) c = 0xE000;
         const std::u32string text = std::u32string(c % 19, U'q') + c + U'\U0001F600';
-        const std::string utf8 = utf8_of(text);
+        const std::string utf8 = reference::utf8(text);
         const Result<std::string> ascii = encode_us_ascii(utf8);
         const Result<std::string> latin = encode_iso_8859_1(utf8);
         const char32_t ascii_offender = c > 0x7F ? c : U'\U0001F600';
@@ -272,7 +237,7 @@ void single_byte_every_character() {
             fail("encode_iso_8859_1 names the wrong offender", span_of(utf8));
         }
         if (c > 0xFF) continue;
-        const std::string alone = utf8_of(text.substr(0, text.size() - 1));
+        const std::string alone = reference::utf8(text.substr(0, text.size() - 1));
         const std::string bytes = std::string(c % 19, 'q') + static_cast<char>(c);
         const Result<std::string> latin_alone = encode_iso_8859_1(alone);
         if (!latin_alone || *latin_alone != bytes) fail("encode_iso_8859_1", span_of(alone));
@@ -324,7 +289,7 @@ void round_trips(std::mt19937_64& random, const std::array<char32_t, 128>& index
     for (int round = 0; round < 20000; ++round) {
         std::u32string text(random() % 30, U'\0');
         for (char32_t& c : text) c = windows_1252_character(index, static_cast<std::uint8_t>(random()));
-        const std::string utf8 = utf8_of(text);
+        const std::string utf8 = reference::utf8(text);
         const Result<std::string> encoded = encode_windows_1252(utf8);
         if (!encoded) {
             fail("encode_windows_1252 refuses its own repertoire", span_of(utf8));
@@ -337,13 +302,13 @@ void round_trips(std::mt19937_64& random, const std::array<char32_t, 128>& index
             if (!back || characters(*back, span_of(*encoded)) != text) fail("windows-1252 round trip", span_of(utf8));
         }
         for (char32_t& c : text) c = static_cast<char32_t>(random() % 0x100);
-        const std::string latin_text = utf8_of(text);
+        const std::string latin_text = reference::utf8(text);
         const Result<std::string> latin = encode_iso_8859_1(latin_text);
         if (!latin || characters(decode_iso_8859_1(span_of(*latin)), span_of(*latin)) != text) {
             fail("iso-8859-1 round trip", span_of(latin_text));
         }
         for (char32_t& c : text) c %= 0x80;
-        const std::string ascii_text = utf8_of(text);
+        const std::string ascii_text = reference::utf8(text);
         const Result<std::string> ascii = encode_us_ascii(ascii_text);
         if (!ascii) {
             fail("encode_us_ascii refuses ASCII", span_of(ascii_text));

@@ -10,6 +10,7 @@
 #include "core/charsets.hpp"
 #include "core/unicode.hpp"
 #include "core/utf8.hpp"
+#include "reference_utf8.hpp"
 
 using namespace telbit;
 
@@ -19,28 +20,6 @@ int failures = 0;
 
 void fail(const char* what, std::size_t round) {
     if (++failures <= 20) std::printf("%s failed in round %zu\n", what, round);
-}
-
-std::string to_utf8(const std::u32string& text) {
-    std::string out;
-    for (const char32_t c : text) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
 }
 
 // The characters of a decoded text, whatever its form.
@@ -93,7 +72,7 @@ int main() {
                                                       : pick == 2 ? random() % 0x10000 : random() % 0x110000);
             } while (c >= 0xD800 && c <= 0xDFFF);
         }
-        const std::string utf8 = to_utf8(text);
+        const std::string utf8 = reference::utf8(text);
         const auto round_trip = [&](const std::string& encoded, const Result<DecodedText>& decoded, const char* what) {
             (void)encoded;
             if (!decoded || characters(*decoded) != text) fail(what, round);

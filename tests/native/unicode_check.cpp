@@ -15,6 +15,7 @@
 #include "core/text.hpp"
 #include "core/unicode.hpp"
 #include "core/utf8.hpp"
+#include "reference_utf8.hpp"
 
 using namespace telbit;
 
@@ -99,43 +100,6 @@ Utf8Verdict reference_utf8(ByteSpan data) {
     return {};
 }
 
-// Code points of well-formed UTF-8, from the bit layout.
-std::u32string reference_code_points(ByteSpan data) {
-    std::u32string out;
-    for (std::size_t i = 0; i < data.size();) {
-        const std::uint8_t lead = data[i];
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const unsigned payload_mask = length == 1 ? 0x7Fu : length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u;
-        char32_t value = lead & payload_mask;
-        for (std::size_t k = 1; k < length; ++k) value = (value << 6) | (data[i + k] & 0x3Fu);
-        out.push_back(value);
-        i += length;
-    }
-    return out;
-}
-
-std::string reference_utf8_bytes(const std::u32string& text) {
-    std::string out;
-    for (const char32_t c : text) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
 void put_unit(std::string& out, std::uint32_t unit, std::size_t width, bool little) {
     for (std::size_t k = 0; k < width; ++k) {
         const std::size_t shift = 8 * (little ? k : width - 1 - k);
@@ -203,7 +167,7 @@ std::u32string characters(const DecodedText& text, ByteSpan input) {
                 fail("utf8 form holds ill-formed UTF-8", input);
                 return {};
             }
-            return reference_code_points(text.bytes);
+            return reference::code_points(text.bytes);
         case TextForm::utf32:
             for (const char32_t c : text.code_points) {
                 if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) fail("utf32 form holds a non-scalar value", input);
@@ -291,14 +255,14 @@ void utf8_every_scalar_value() {
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
         if (c == 0xD800) c = 0xE000;
         one[0] = c;
-        const std::string bytes = reference_utf8_bytes(one);
+        const std::string bytes = reference::utf8(one);
         const Result<DecodedText> text = decode_utf8(span_of(bytes));
         if (!text || characters(*text, span_of(bytes)) != one) fail("a scalar value does not decode", span_of(bytes));
     }
     // What the bit layout would give for a surrogate or for a value past U+10FFFF is refused
     // at its first byte that cannot fit.
     for (const char32_t c : {U'\xD800', U'\xDFFF'}) {
-        const std::string bytes = reference_utf8_bytes(std::u32string(1, c));
+        const std::string bytes = reference::utf8(std::u32string(1, c));
         check_utf8(span_of(bytes));
     }
     const std::uint8_t beyond[] = {0xF4, 0x90, 0x80, 0x80};
@@ -330,7 +294,7 @@ void utf8_substitution_examples() {
             const ByteSpan rest = all.subspan(at);
             const Utf8Scan scan = scan_utf8(rest);
             const std::size_t good = scan.valid ? rest.size() : scan.problem.index;
-            text += reference_code_points(rest.first(good));
+            text += reference::code_points(rest.first(good));
             if (scan.valid) break;
             text.push_back(U'\uFFFD');
             at += scan.problem.length == 0 ? rest.size() : good + scan.problem.length;
@@ -528,7 +492,7 @@ void check_encoded(const std::string& encoded, const std::string& expected, cons
 }
 
 void round_trip(const std::u32string& text) {
-    const std::string utf8 = reference_utf8_bytes(text);
+    const std::string utf8 = reference::utf8(text);
     const ByteSpan input = span_of(utf8);
     const auto back = [&](const Result<DecodedText>& decoded, const std::string& encoded, const char* what) {
         if (!decoded || characters(*decoded, span_of(encoded)) != text) fail(std::string(what) + " round trip", input);
