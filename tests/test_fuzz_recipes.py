@@ -109,10 +109,8 @@ def numeric_fields(draw):
     return encoding, bits, value
 
 
-@settings(max_examples=300, deadline=None)
-@given(st.lists(st.tuples(numeric_fields(), st.sampled_from(["big", "little", "Big", "LITTLE"]), st.booleans(),
-                          st.integers(0, 3)), min_size=1, max_size=8))
-def test_pack_then_unpack_gives_the_values_back(fields):
+def _byte_aligned(fields):
+    """A recipe of whole-byte fields at explicit offsets with gaps between, its values, and its size."""
     recipe, values, cursor = [], {}, 0
     for index, ((encoding, bits, value), byte_order, reverse, gap) in enumerate(fields):
         cursor += gap
@@ -121,6 +119,14 @@ def test_pack_then_unpack_gives_the_values_back(fields):
                        "reverse_bits": reverse, "offset_bits": 8 * cursor})
         values[name] = value
         cursor += (bits + 7) // 8
+    return recipe, values, cursor
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.tuples(numeric_fields(), st.sampled_from(["big", "little", "Big", "LITTLE"]), st.booleans(),
+                          st.integers(0, 3)), min_size=1, max_size=8))
+def test_pack_then_unpack_gives_the_values_back(fields):
+    recipe, values, cursor = _byte_aligned(fields)
     packet = telbit.pack_parameters(recipe, values)
     assert len(packet) == cursor
     assert telbit.unpack_parameters(packet, 0, recipe) == values
@@ -189,14 +195,7 @@ def text_fields(draw):
                           st.booleans(), st.integers(0, 3)), min_size=1, max_size=8),
        st.integers(0, 2**64 - 1))
 def test_round_trip_with_text_and_a_wrapping_start(fields, start):
-    recipe, values, cursor = [], {}, 0
-    for index, ((encoding, bits, value), byte_order, reverse, gap) in enumerate(fields):
-        cursor += gap
-        name = f"f{index}"
-        recipe.append({"name": name, "encoding": encoding, "bits": bits, "byte_order": byte_order,
-                       "reverse_bits": reverse, "offset_bits": 8 * cursor})
-        values[name] = value
-        cursor += (bits + 7) // 8
+    recipe, values, cursor = _byte_aligned(fields)
     packet = telbit.pack_parameters(recipe, values)
     assert len(packet) == cursor
     assert telbit.unpack_parameters(packet, 0, recipe) == values
