@@ -70,10 +70,18 @@ Result<U128> to_u128(PyObject* object) {
     Ref index = Ref::steal(PyNumber_Index(object));
     if (!index) return already_raised();
     unsigned char buffer[16];
+#if PY_VERSION_HEX < 0x030D0000
     if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), buffer, sizeof buffer,
                             /*little_endian=*/0, /*is_signed=*/0) < 0) {
         return already_raised();
     }
+#else
+    // Later interpreters take a further argument: raise rather than just report failure.
+    if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), buffer, sizeof buffer,
+                            /*little_endian=*/0, /*is_signed=*/0, /*with_exceptions=*/1) < 0) {
+        return already_raised();
+    }
+#endif
     U128 value;
     for (int i = 0; i < 8; ++i) value.high = (value.high << 8) | buffer[i];
     for (int i = 8; i < 16; ++i) value.low = (value.low << 8) | buffer[i];

@@ -142,7 +142,13 @@ Error span_error(const Entry& entry, std::uint64_t first, std::uint64_t size, st
 }  // namespace
 
 Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView recipe) {
+#if PY_VERSION_HEX < 0x030D0000
+    // Sized for every entry up front, so that filling it never resizes.
     Ref result = Ref::steal(_PyDict_NewPresized(recipe.count));
+#else
+    // Later interpreters keep the presized constructor private.
+    Ref result = Ref::steal(PyDict_New());
+#endif
     if (!result) return already_raised();
     std::uint64_t running = offset_bits;
     std::vector<std::uint8_t> scratch;
