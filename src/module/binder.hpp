@@ -148,19 +148,17 @@ bool convert_argument(const char* name, PyObject* object, Arguments& arguments, 
             return true;
         }
     } else if constexpr (K == Kind::u32) {
-        // Through a local: a union member begins its life only by assignment to it.
+        // The integers go through a local: a union member begins its life only by assignment.
         if (std::uint32_t number = 0; plain_u32(object, number)) {
             value.u32 = number;
             return true;
         }
     } else if constexpr (K == Kind::u64) {
-        // Through a local: a union member begins its life only by assignment to it.
         if (std::uint64_t number = 0; plain_u64(object, number)) {
             value.u64 = number;
             return true;
         }
     } else if constexpr (K == Kind::i64) {
-        // Through a local: a union member begins its life only by assignment to it.
         if (std::int64_t number = 0; plain_i64(object, number)) {
             value.i64 = number;
             return true;
