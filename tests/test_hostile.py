@@ -13,7 +13,7 @@ from collections.abc import Sequence
 import pytest
 
 import telbit
-from helpers import field, wrapped
+from helpers import field, run_python, wrapped
 
 PACKET = bytes(range(1, 33))
 
@@ -641,3 +641,44 @@ def test_touchy_keys_in_entries_and_values():
         assert str(info.value) == "ArithmeticError: no comparing"
     finally:
         Touchy.armed = False
+
+
+# The walk remembers the last "encoding" and "byte_order" objects it matched. Here the memo
+# holds the last reference to a str subclass whose __del__ rewrites the texts of the entry
+# being read: the walk must not let go of the memo while it borrows that entry's texts.
+FINALIZER_REWRITES_THE_ENTRY = """
+import telbit
+
+def run(key):
+    recipe = []
+
+    class Hooked(str):
+        def __del__(self):
+            entry = recipe[2]
+            entry["name"] = "n" + "x" * 3
+            entry["byte_order"] = "".join(["bi", "g"])
+            entry["encoding"] = "".join(["unsig", "ned"])
+
+    first = {"name": "a", "encoding": "unsigned", "bits": 8, "byte_order": "big", "reverse_bits": False}
+    first[key] = Hooked(first[key])
+
+    class Drop:
+        def __index__(self):  # leaves the walk's memo as the only holder of the Hooked text
+            del first[key], recipe[1][key]
+            return 8
+
+    second = dict(first, name="b", offset_bits=Drop())
+    third = {"name": "".join(["long_name_", "y" * 30]), "encoding": "".join(["unsig", "ned"]), "bits": 8,
+             "byte_order": "".join(["bi", "g"]), "reverse_bits": False}
+    recipe[:] = [first, second, third]
+    return telbit.unpack_parameters(bytes(range(1, 9)), 0, recipe)
+
+print(run(KEY))
+"""
+
+
+@pytest.mark.parametrize("key", ["encoding", "byte_order"])
+def test_finalizer_of_a_remembered_name_that_rewrites_the_entry(key):
+    output = run_python(FINALIZER_REWRITES_THE_ENTRY.replace("KEY", repr(key)))
+    assert output.strip() == repr({"a": 1, "b": 2, "long_name_" + "y" * 30: 3})
+

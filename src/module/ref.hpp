@@ -1,4 +1,15 @@
 // Ref: the one owner of a Python reference. Move-only; releases in its destructor.
+//
+// The rules every reference in telbit follows:
+// - A reference taken is owned by a Ref, which lets go of it on every path.
+// - Letting go of a reference (a Ref destroyed or assigned over, Py_DECREF, Py_CLEAR) may drop
+//   the last one, and every allocation of a garbage-collected object may start a collection.
+//   Either is a call into arbitrary Python code: a __del__, a weakref callback, the finaliser
+//   of something the object owned. That code may change any dict or list it can reach.
+// - So a borrowed pointer (from PyDict_Next, PyDict_GetItemWithError, a list's item array) is
+//   valid only until the next such point, or until the next call that may run Python code
+//   (an __index__, an __eq__, iteration). Holding a strong reference is the default; a place
+//   that borrows across such a point instead says, on its line, why nothing can free the object.
 #pragma once
 
 #include <Python.h>

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 namespace telbit {
 
@@ -257,7 +258,8 @@ Result<std::optional<Encoding>> NameMatcher::encoding(PyObject* text) {
     Result<std::string_view> lowered = lower_case(text, buffer);
     if (!lowered) return std::move(lowered).error();
     encoding_ = lowered->empty() ? std::nullopt : find_encoding(*lowered);
-    encoding_object_ = Ref::borrow(text);
+    // Set aside, not let go: see settle().
+    retired_encoding_ = std::exchange(encoding_object_, Ref::borrow(text));
     return encoding_;
 }
 
@@ -273,7 +275,7 @@ Result<bool> NameMatcher::little_endian(PyObject* text) {
         return value_error(std::move(message));
     }
     little_ = *lowered == "little";
-    byte_order_object_ = Ref::borrow(text);
+    retired_byte_order_ = std::exchange(byte_order_object_, Ref::borrow(text));
     return little_;
 }
 

@@ -142,6 +142,11 @@ struct Extent {
 // Lower-cases and matches the "encoding" and "byte_order" texts. Recipes repeat the same
 // str objects from entry to entry, so the last answer for each is kept (with a strong
 // reference, so that no other object can take the same address) for the duration of one walk.
+//
+// Letting go of a superseded object may drop its last reference and so run Python code (a
+// str subclass's __del__, a weakref callback), which may rewrite the entry whose texts the
+// walk borrows at that moment. So a superseded object is only set aside while an entry is
+// in use, and let go in `settle`, which the walks call once they are done with the entry.
 class NameMatcher {
 public:
     // The answers for the same objects as last time, without looking at the text again;
@@ -163,11 +168,21 @@ public:
     // Whether the byte order is "little" (true) or "big" (false), or the byte-order error.
     [[nodiscard]] Result<bool> little_endian(PyObject* text);
 
+    // Let go of the objects superseded while the current entry was matched. May run Python
+    // code: call it only where no borrowed pointer is in use any more.
+    void settle() noexcept {
+        retired_encoding_ = Ref();
+        retired_byte_order_ = Ref();
+    }
+
 private:
     Ref encoding_object_;
     std::optional<Encoding> encoding_;
     Ref byte_order_object_;
     bool little_ = false;
+    // Superseded since the last settle; each is replaced at most once per entry.
+    Ref retired_encoding_;
+    Ref retired_byte_order_;
 };
 
 [[nodiscard]] Error unsupported_encoding(const Entry& entry);

@@ -301,6 +301,7 @@ Result<Ref> build_packet(ItemView recipe, PyObject* values) {
             store_number(*pattern, entry, little, start / 8, bytes);
         }
         running = start + entry.bits;
+        names.settle();  // the entry's texts are held, but settle where no borrowed one is in use
     }
     return packet;
 }

@@ -212,6 +212,8 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, ItemView 
             if (PyDict_SetItem(result.get(), key->get(), object) < 0) return already_raised();
         }
         running = position + entry.bits;
+        // The entry's borrowed texts are not used after this point.
+        names.settle();
     }
     return result;
 }
