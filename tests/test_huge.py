@@ -136,3 +136,20 @@ def test_walks_grow_linearly_with_the_recipe(fresh_encoding):
         # Eight times the entries: about eight times the time (up to twice that as the packet
         # and the recipe outgrow the caches), never the sixty-four of a quadratic walk.
         assert ratio < 32, ratio
+
+
+@pytest.mark.parametrize("walk", ["unpack", "pack"])
+def test_a_field_costs_the_same_whatever_else_its_entry_holds(walk):
+    # Only six keys are read: an entry with 100,000 others must not cost a pass over them all.
+    def recipe(ignored):
+        entry = field("x", "unsigned", 8, offset_bits=0)
+        entry.update((f"note_{k}", k) for k in range(ignored))
+        return [entry] * 200
+
+    packet, values = bytes(1), {"x": 1}
+    call = ((lambda r: telbit.unpack_parameters(packet, 0, r)) if walk == "unpack"
+            else (lambda r: telbit.pack_parameters(r, values)))
+    plain, crowded = recipe(0), recipe(100_000)
+    ratio = best_time(lambda: [call(crowded) for _ in range(20)], 5) / best_time(lambda: [call(plain) for _ in range(20)], 5)
+    # Six lookups instead of a pass over six items: a few times as much, not ten thousand.
+    assert ratio < 10, ratio

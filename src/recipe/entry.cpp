@@ -52,6 +52,8 @@ public:
     static constexpr bool borrowed = true;
     // False when the entry does not qualify; the caller then reads by lookup.
     bool take(PyObject* entry) noexcept {
+        // Past the six keys, six lookups cost less than a pass over every item.
+        if (PyDict_GET_SIZE(entry) > static_cast<Py_ssize_t>(key_count)) return false;
         Py_ssize_t position = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;

@@ -74,8 +74,11 @@ private:
 // non-negative ints below 2^30, "reverse_bits" True or False. Nothing here can run Python code
 // (exact str keys compare without calling any __eq__), so the values are borrowed. False when
 // the entry is anything else, missing keys included: read_entry then reads it by the general
-// rules and finds the error, if there is one. `item` must be a dict.
+// rules and finds the error, if there is one. An entry with more items than the six keys is
+// left to read_entry too, which looks the six up: a pass over every item would make a field
+// cost as much as the keys its entry carries besides. `item` must be a dict.
 [[nodiscard]] inline bool read_plain_entry(PyObject* item, Entry& entry) noexcept {
+    if (PyDict_GET_SIZE(item) > static_cast<Py_ssize_t>(key_count)) return false;
     std::array<PyObject*, key_count> values{};
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
