@@ -682,3 +682,36 @@ def test_finalizer_of_a_remembered_name_that_rewrites_the_entry(key):
     output = run_python(FINALIZER_REWRITES_THE_ENTRY.replace("KEY", repr(key)))
     assert output.strip() == repr({"a": 1, "b": 2, "long_name_" + "y" * 30: 3})
 
+
+# Every allocation a walk makes, the interpreter's and C++'s alike, fails in the wrapped form.
+# The process's address space is capped just above what it uses once its arguments are made,
+# so that the one large allocation of the call fails.
+OUT_OF_MEMORY = """
+import resource, telbit
+SIZE = 96 << 20
+
+def entry(encoding, bits, byte_order="big"):
+    return {"name": "t", "encoding": encoding, "bits": bits, "byte_order": byte_order, "reverse_bits": False}
+
+packet = bytes(SIZE)
+text = "A" * SIZE
+many = [entry("unsigned", 8)] * (2 << 20)
+pages = int(open("/proc/self/statm").read().split()[0])
+resource.setrlimit(resource.RLIMIT_AS, (pages * resource.getpagesize() + (48 << 20), resource.RLIM_INFINITY))
+try:
+    CALL
+except BaseException as error:
+    print(type(error).__name__, str(error))
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the process's size from /proc")
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer runtime needs its own address space")
+@pytest.mark.parametrize("call", [
+    "telbit.unpack_parameters(packet, 0, [entry('utf8', 8 * SIZE, 'little')])",  # the reversed copy of the field
+    "telbit.unpack_parameters(packet, 0, [entry('utf16be', 8 * SIZE)])",  # the code-point buffer
+    "telbit.pack_parameters([entry('utf32', 8)], {'t': text})",  # the encoded text
+    "telbit.pack_parameters(many, {'t': 0})",  # the packing plan, one slot per entry
+])
+def test_out_of_memory_inside_a_walk_is_wrapped(call):
+    assert run_python(OUT_OF_MEMORY.replace("CALL", call)).strip() == "ValueError MemoryError:"

@@ -56,18 +56,28 @@ private:
     bool entered_;
 };
 
-PyObject* unpack_parameters(Arguments& a) {
-    const RecursionGuard guard(" in unpack_parameters");
+// Run one recipe walk. Running out of memory anywhere in it (the interpreter's allocations or
+// C++'s) is one of its failures and reaches the caller wrapped like every other.
+template <class Walk>
+PyObject* run_walk(const char* where, Walk walk) {
+    const RecursionGuard guard(where);
     if (!guard.entered()) return nullptr;
-    Result<Ref> result = process_recipe(a[0].bytes, a[1].u64, items_of(a.items.get()));
-    return result ? std::move(*result).release() : raise_wrapped(result.error());
+    try {
+        Result<Ref> result = walk();
+        return result ? std::move(*result).release() : raise_wrapped(result.error());
+    } catch (const std::bad_alloc&) {
+        // The interpreter's own MemoryError has no text; so has this one.
+        return raise_wrapped(memory_error(""));
+    }
+}
+
+PyObject* unpack_parameters(Arguments& a) {
+    return run_walk(" in unpack_parameters",
+                    [&] { return process_recipe(a[0].bytes, a[1].u64, items_of(a.items.get())); });
 }
 
 PyObject* pack_parameters(Arguments& a) {
-    const RecursionGuard guard(" in pack_parameters");
-    if (!guard.entered()) return nullptr;
-    Result<Ref> result = build_packet(items_of(a.items.get()), a[1].object);
-    return result ? std::move(*result).release() : raise_wrapped(result.error());
+    return run_walk(" in pack_parameters", [&] { return build_packet(items_of(a.items.get()), a[1].object); });
 }
 
 template <ReservedFormat Format>
