@@ -19,19 +19,12 @@ constexpr std::uint64_t magnitude_of(std::int64_t value) noexcept {
 
 }  // namespace
 
-Result<std::uint64_t> encode_twos_complement(std::int64_t value, std::uint32_t bits) {
+Error twos_complement_error(std::int64_t value, std::uint32_t bits) {
     if (bits > 64) return value_error("bits must be <= 64 for two's complement encoding");
-    if (bits == 64) return static_cast<std::uint64_t>(value);
-    if (bits == 0) return std::uint64_t{0};  // a zero-width field holds nothing
-    // bits <= 63, so 2^(bits-1) <= 2^62 and both bounds fit a signed 64-bit integer.
+    // 1 <= bits <= 63 here, so 2^(bits-1) <= 2^62 and both bounds fit a signed 64-bit integer.
     const auto half = static_cast<std::int64_t>(power_of_two(bits - 1));
-    const std::int64_t min = -half;
-    const std::int64_t max = half - 1;
-    if (value < min || value > max) {
-        return value_error("Value " + std::to_string(value) + " out of range for " + width_text(bits) +
-                           " (range: " + std::to_string(min) + " to " + std::to_string(max) + ")");
-    }
-    return static_cast<std::uint64_t>(value) & low_mask(bits);
+    return value_error("Value " + std::to_string(value) + " out of range for " + width_text(bits) +
+                       " (range: " + std::to_string(-half) + " to " + std::to_string(half - 1) + ")");
 }
 
 Result<std::uint64_t> encode_ones_complement(std::int64_t value, std::uint32_t bits) {
@@ -62,41 +55,6 @@ Result<std::uint64_t> encode_sign_magnitude(std::int64_t value, std::uint32_t bi
         return value_error("Magnitude of " + std::to_string(value) + " is too large for " + width_text(bits));
     }
     return value < 0 ? magnitude | sign_bit : magnitude;
-}
-
-// A zero-width field holds no bits, so all three decoders give 0 for it. Widths above 64
-// read the pattern as a 64-bit field.
-
-std::int64_t decode_twos_complement(std::uint64_t pattern, std::uint32_t bits) noexcept {
-    if (bits == 0) return 0;
-    if (bits <= 63 && bit_set(pattern, bits - 1)) {
-        // Sign-extend by setting every bit above the field; the conversion to a signed
-        // type is modular, so no signed arithmetic can overflow here.
-        return static_cast<std::int64_t>(pattern | ~low_mask(bits));
-    }
-    return static_cast<std::int64_t>(pattern);
-}
-
-std::int64_t decode_ones_complement(std::uint64_t pattern, std::uint32_t bits) noexcept {
-    if (bits == 0) return 0;
-    if (bits > 63) {
-        // A negative pattern plus one cannot overflow; all ones (negative zero) gives 0.
-        const auto reinterpreted = static_cast<std::int64_t>(pattern);
-        return bit_set(pattern, 63) ? reinterpreted + 1 : reinterpreted;
-    }
-    if (bit_set(pattern, bits - 1)) {
-        // pattern - 2^bits + 1, wrapping: done in unsigned arithmetic, then reinterpreted.
-        return static_cast<std::int64_t>(pattern - power_of_two(bits) + 1);
-    }
-    return static_cast<std::int64_t>(pattern);
-}
-
-std::int64_t decode_sign_magnitude(std::uint64_t pattern, std::uint32_t bits) noexcept {
-    if (bits == 0) return 0;
-    const std::uint32_t sign_position = std::min<std::uint32_t>(bits, 64) - 1;
-    // The magnitude has at most 63 bits, so negating it cannot overflow.
-    const auto magnitude = static_cast<std::int64_t>(pattern & low_mask(sign_position));
-    return bit_set(pattern, sign_position) ? -magnitude : magnitude;
 }
 
 Error unsigned_range_error(std::uint64_t value, std::uint32_t bits) {

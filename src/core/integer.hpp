@@ -5,17 +5,62 @@
 #include <cstdint>
 #include <span>
 
+#include "core/bits.hpp"
 #include "core/result.hpp"
 
 namespace telbit {
 
-[[nodiscard]] Result<std::uint64_t> encode_twos_complement(std::int64_t value, std::uint32_t bits);
+// The width or range error of encode_twos_complement, apart so that the encoder stays small.
+[[nodiscard]] Error twos_complement_error(std::int64_t value, std::uint32_t bits);
+
+[[nodiscard]] inline Result<std::uint64_t> encode_twos_complement(std::int64_t value, std::uint32_t bits) {
+    if (bits >= 1 && bits <= 63) {
+        // 2^(bits-1) <= 2^62: both bounds fit a signed 64-bit integer.
+        const auto half = static_cast<std::int64_t>(power_of_two(bits - 1));
+        if (value < -half || value >= half) return twos_complement_error(value, bits);
+        return static_cast<std::uint64_t>(value) & low_mask(bits);
+    }
+    if (bits == 64) return static_cast<std::uint64_t>(value);
+    if (bits == 0) return std::uint64_t{0};  // a zero-width field holds nothing
+    return twos_complement_error(value, bits);
+}
 [[nodiscard]] Result<std::uint64_t> encode_ones_complement(std::int64_t value, std::uint32_t bits);
 [[nodiscard]] Result<std::uint64_t> encode_sign_magnitude(std::int64_t value, std::uint32_t bits);
 
-[[nodiscard]] std::int64_t decode_twos_complement(std::uint64_t pattern, std::uint32_t bits) noexcept;
-[[nodiscard]] std::int64_t decode_ones_complement(std::uint64_t pattern, std::uint32_t bits) noexcept;
-[[nodiscard]] std::int64_t decode_sign_magnitude(std::uint64_t pattern, std::uint32_t bits) noexcept;
+// A zero-width field holds no bits, so all three decoders give 0 for it. Widths above 64
+// read the pattern as a 64-bit field.
+
+[[nodiscard]] constexpr std::int64_t decode_twos_complement(std::uint64_t pattern, std::uint32_t bits) noexcept {
+    if (bits == 0) return 0;
+    if (bits <= 63 && bit_set(pattern, bits - 1)) {
+        // Sign-extend by setting every bit above the field; the conversion to a signed
+        // type is modular, so no signed arithmetic can overflow here.
+        return static_cast<std::int64_t>(pattern | ~low_mask(bits));
+    }
+    return static_cast<std::int64_t>(pattern);
+}
+
+[[nodiscard]] constexpr std::int64_t decode_ones_complement(std::uint64_t pattern, std::uint32_t bits) noexcept {
+    if (bits == 0) return 0;
+    if (bits > 63) {
+        // A negative pattern plus one cannot overflow; all ones (negative zero) gives 0.
+        const auto reinterpreted = static_cast<std::int64_t>(pattern);
+        return bit_set(pattern, 63) ? reinterpreted + 1 : reinterpreted;
+    }
+    if (bit_set(pattern, bits - 1)) {
+        // pattern - 2^bits + 1, wrapping: done in unsigned arithmetic, then reinterpreted.
+        return static_cast<std::int64_t>(pattern - power_of_two(bits) + 1);
+    }
+    return static_cast<std::int64_t>(pattern);
+}
+
+[[nodiscard]] constexpr std::int64_t decode_sign_magnitude(std::uint64_t pattern, std::uint32_t bits) noexcept {
+    if (bits == 0) return 0;
+    const std::uint32_t sign_position = (bits < 64 ? bits : 64) - 1;
+    // The magnitude has at most 63 bits, so negating it cannot overflow.
+    const auto magnitude = static_cast<std::int64_t>(pattern & low_mask(sign_position));
+    return bit_set(pattern, sign_position) ? -magnitude : magnitude;
+}
 
 // The range check of an "unsigned" field: widths 0..63 admit values below 2^bits.
 [[nodiscard]] Error unsigned_range_error(std::uint64_t value, std::uint32_t bits);

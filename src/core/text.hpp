@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace telbit {
@@ -38,5 +40,28 @@ struct DecodedText {
 };
 
 using ByteSpan = std::span<const std::uint8_t>;
+
+// A text's encoded bytes: made for it, or its own UTF-8 form as it stands (a view, valid as
+// long as the text the encoder was given).
+struct EncodedText {
+    std::string made;
+    std::string_view view;
+    bool is_view = false;
+
+    [[nodiscard]] static EncodedText of(std::string bytes) {
+        EncodedText text;
+        text.made = std::move(bytes);
+        return text;
+    }
+    [[nodiscard]] static EncodedText same_as(std::string_view utf8) noexcept {
+        EncodedText text;
+        text.view = utf8;
+        text.is_view = true;
+        return text;
+    }
+    // Computed on use: a view of `made` taken earlier would dangle once the value moves
+    // (short strings live inside the object).
+    [[nodiscard]] std::string_view bytes() const noexcept { return is_view ? view : std::string_view(made); }
+};
 
 }  // namespace telbit

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "core/text.hpp"
-#include "module/convert.hpp"
-#include "module/ref.hpp"
+#include "py/convert.hpp"
+#include "py/ref.hpp"
 
 namespace telbit {
 

@@ -3,8 +3,9 @@
 
 #include <string>
 
-#include "module/convert.hpp"
-#include "module/ref.hpp"
+#include "py/compat.hpp"
+#include "py/convert.hpp"
+#include "py/ref.hpp"
 
 namespace telbit {
 namespace {
@@ -92,22 +93,9 @@ PyObject* raise_wrapped(const Error& error) {
         PyErr_SetObject(PyExc_ValueError, full.get());
         return nullptr;
     }
-    PyObject* raw_type = nullptr;
-    PyObject* raw_value = nullptr;
-    PyObject* raw_traceback = nullptr;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-    if (raw_type == nullptr) {
-        PyErr_SetString(PyExc_SystemError, "telbit: error lost on its way to the caller");
-        return nullptr;
-    }
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-    Ref type = Ref::steal(raw_type);
-    Ref value = Ref::steal(raw_value);
-    Ref traceback = Ref::steal(raw_traceback);
+    Ref value = Ref::steal(py::take_raised_exception());
     if (!value) {
-        // No exception object to take the text of: pass on what there is rather than
-        // return with no error set.
-        PyErr_Restore(type.release(), nullptr, traceback.release());
+        PyErr_SetString(PyExc_SystemError, "telbit: error lost on its way to the caller");
         return nullptr;
     }
     std::string prefix = type_name(value.get());
@@ -127,17 +115,11 @@ PyObject* raise_argument_error(const Error& error, const char* parameter) {
     }
     if (error.kind != ErrorKind::raised) return raise_error(error);
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return nullptr;
-    PyObject* raw_type = nullptr;
-    PyObject* raw_value = nullptr;
-    PyObject* raw_traceback = nullptr;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-    Ref type = Ref::steal(raw_type);
-    Ref value = Ref::steal(raw_value);
-    Ref traceback = Ref::steal(raw_traceback);
-    if (type.get() != PyExc_TypeError || !value) {
+    Ref value = Ref::steal(py::take_raised_exception());
+    if (!value) return nullptr;
+    if (Py_TYPE(value.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
         // A subclass of TypeError keeps its class and text.
-        PyErr_Restore(type.release(), value.release(), traceback.release());
+        py::restore_raised_exception(value.release());
         return nullptr;
     }
     return raise_with_text_of(PyExc_TypeError, prefix, value.get());

@@ -9,6 +9,7 @@
 #include "core/charsets.hpp"
 #include "core/ieee754.hpp"
 #include "core/integer.hpp"
+#include "core/codecs.hpp"
 #include "core/reserved.hpp"
 #include "core/unicode.hpp"
 #include "module/errors.hpp"
@@ -72,22 +73,28 @@ PyObject* run_walk(const char* where, Walk walk) {
 }
 
 PyObject* unpack_parameters(Arguments& a) {
-    return run_walk(" in unpack_parameters",
-                    [&] { return process_recipe(a[0].bytes, a[1].u64, items_of(a.items.get())); });
+    return run_walk(" in unpack_parameters", [&] {
+        RecipeItems recipe(a.items.get());
+        return process_recipe(a[0].bytes, a[1].u64, recipe);
+    });
 }
 
 PyObject* pack_parameters(Arguments& a) {
-    return run_walk(" in pack_parameters", [&] { return build_packet(items_of(a.items.get()), a[1].object); });
+    return run_walk(" in pack_parameters", [&] {
+        RecipeItems recipe(a.items.get());
+        return build_packet(recipe, a[1].object);
+    });
 }
 
-template <ReservedFormat Format>
+// The stand-alone functions of a format the table names but does not convert.
+template <std::size_t Row>
 PyObject* reserved_decode(Arguments&) {
-    return raise_error(reserved_decode_error(Format));
+    return raise_error(reserved_decode_error(codecs[Row].label));
 }
 
-template <ReservedFormat Format>
+template <std::size_t Row>
 PyObject* reserved_encode(Arguments&) {
-    return raise_error(reserved_encode_error(Format));
+    return raise_error(reserved_encode_error(codecs[Row].label));
 }
 
 constexpr Parameter p_value_u64{"value", Kind::u64};
@@ -112,7 +119,6 @@ constexpr FunctionRow with_signed(const char* name, Parameter first, Operation o
     return {name, {first, p_bits, p_signed}, 3, 2, operation};
 }
 
-using RF = ReservedFormat;
 
 constexpr std::array<FunctionRow, function_count> rows = {{
     {"unpack_parameters",
@@ -136,17 +142,17 @@ constexpr std::array<FunctionRow, function_count> rows = {{
     one("decode_ieee754_f64", p_value_u64, [](Arguments& a) { return float_result(decode_ieee754_f64(a[0].u64)); }),
     one("decode_ieee754_f128", Parameter{"value", Kind::u128},
         [](Arguments& a) { return float_result(decode_ieee754_f128(a[0].u128.high, a[0].u128.low)); }),
-    one("decode_ieee754_1985_f32", p_reserved_u64, reserved_decode<RF::ieee754_1985_f32>),
-    one("decode_ieee754_1985_f64", p_reserved_u64, reserved_decode<RF::ieee754_1985_f64>),
-    one("decode_ieee754_1985_f80", p_reserved_u64, reserved_decode<RF::ieee754_1985_f80>),
-    one("decode_mil_std_1750a_f32", p_reserved_u64, reserved_decode<RF::mil_std_1750a_f32>),
-    one("decode_mil_std_1750a_f48", p_reserved_u64, reserved_decode<RF::mil_std_1750a_f48>),
-    one("decode_dec_f32", p_reserved_u64, reserved_decode<RF::dec_f32>),
-    one("decode_dec_f64", p_reserved_u64, reserved_decode<RF::dec_f64>),
-    one("decode_ibm_f32", p_reserved_u64, reserved_decode<RF::ibm_f32>),
-    one("decode_ibm_f64", p_reserved_u64, reserved_decode<RF::ibm_f64>),
-    one("decode_ti_f32", p_reserved_u64, reserved_decode<RF::ti_f32>),
-    one("decode_ti_f40", p_reserved_u64, reserved_decode<RF::ti_f40>),
+    one("decode_ieee754_1985_f32", p_reserved_u64, reserved_decode<codec_index("ieee754_1985_f32")>),
+    one("decode_ieee754_1985_f64", p_reserved_u64, reserved_decode<codec_index("ieee754_1985_f64")>),
+    one("decode_ieee754_1985_f80", p_reserved_u64, reserved_decode<codec_index("ieee754_1985_f80")>),
+    one("decode_mil_std_1750a_f32", p_reserved_u64, reserved_decode<codec_index("mil_std_1750a_f32")>),
+    one("decode_mil_std_1750a_f48", p_reserved_u64, reserved_decode<codec_index("mil_std_1750a_f48")>),
+    one("decode_dec_f32", p_reserved_u64, reserved_decode<codec_index("dec_f32")>),
+    one("decode_dec_f64", p_reserved_u64, reserved_decode<codec_index("dec_f64")>),
+    one("decode_ibm_f32", p_reserved_u64, reserved_decode<codec_index("ibm_f32")>),
+    one("decode_ibm_f64", p_reserved_u64, reserved_decode<codec_index("ibm_f64")>),
+    one("decode_ti_f32", p_reserved_u64, reserved_decode<codec_index("ti_f32")>),
+    one("decode_ti_f40", p_reserved_u64, reserved_decode<codec_index("ti_f40")>),
     one("decode_us_ascii", p_bytes, [](Arguments& a) { return text_result(decode_us_ascii(a[0].bytes)); }),
     one("decode_iso_8859_1", p_bytes, [](Arguments& a) { return new_text(decode_iso_8859_1(a[0].bytes)); }),
     one("decode_windows_1252", p_bytes, [](Arguments& a) { return text_result(decode_windows_1252(a[0].bytes)); }),
@@ -178,18 +184,18 @@ constexpr std::array<FunctionRow, function_count> rows = {{
     one("encode_ieee754_f64", p_value_f64,
         [](Arguments& a) { return unsigned_result(encode_ieee754_f64(a[0].f64)); }),
     one("encode_ieee754_f128", p_reserved_f64,
-        [](Arguments&) { return raise_error(not_implemented("IEEE 754 f128 encoding not yet implemented")); }),
-    one("encode_ieee754_1985_f32", p_reserved_f32, reserved_encode<RF::ieee754_1985_f32>),
-    one("encode_ieee754_1985_f64", p_reserved_f64, reserved_encode<RF::ieee754_1985_f64>),
-    one("encode_ieee754_1985_f80", p_reserved_f64, reserved_encode<RF::ieee754_1985_f80>),
-    one("encode_mil_std_1750a_f32", p_reserved_f32, reserved_encode<RF::mil_std_1750a_f32>),
-    one("encode_mil_std_1750a_f48", p_reserved_f64, reserved_encode<RF::mil_std_1750a_f48>),
-    one("encode_dec_f32", p_reserved_f32, reserved_encode<RF::dec_f32>),
-    one("encode_dec_f64", p_reserved_f64, reserved_encode<RF::dec_f64>),
-    one("encode_ibm_f32", p_reserved_f32, reserved_encode<RF::ibm_f32>),
-    one("encode_ibm_f64", p_reserved_f64, reserved_encode<RF::ibm_f64>),
-    one("encode_ti_f32", p_reserved_f32, reserved_encode<RF::ti_f32>),
-    one("encode_ti_f40", p_reserved_f64, reserved_encode<RF::ti_f40>),
+        reserved_encode<codec_index("ieee754_f128")>),
+    one("encode_ieee754_1985_f32", p_reserved_f32, reserved_encode<codec_index("ieee754_1985_f32")>),
+    one("encode_ieee754_1985_f64", p_reserved_f64, reserved_encode<codec_index("ieee754_1985_f64")>),
+    one("encode_ieee754_1985_f80", p_reserved_f64, reserved_encode<codec_index("ieee754_1985_f80")>),
+    one("encode_mil_std_1750a_f32", p_reserved_f32, reserved_encode<codec_index("mil_std_1750a_f32")>),
+    one("encode_mil_std_1750a_f48", p_reserved_f64, reserved_encode<codec_index("mil_std_1750a_f48")>),
+    one("encode_dec_f32", p_reserved_f32, reserved_encode<codec_index("dec_f32")>),
+    one("encode_dec_f64", p_reserved_f64, reserved_encode<codec_index("dec_f64")>),
+    one("encode_ibm_f32", p_reserved_f32, reserved_encode<codec_index("ibm_f32")>),
+    one("encode_ibm_f64", p_reserved_f64, reserved_encode<codec_index("ibm_f64")>),
+    one("encode_ti_f32", p_reserved_f32, reserved_encode<codec_index("ti_f32")>),
+    one("encode_ti_f40", p_reserved_f64, reserved_encode<codec_index("ti_f40")>),
     one("encode_us_ascii", p_text, [](Arguments& a) { return bytes_result(encode_us_ascii(a[0].text)); }),
     one("encode_iso_8859_1", p_text, [](Arguments& a) { return bytes_result(encode_iso_8859_1(a[0].text)); }),
     one("encode_windows_1252", p_text, [](Arguments& a) { return bytes_result(encode_windows_1252(a[0].text)); }),

@@ -6,9 +6,9 @@
 #include <new>
 
 #include "module/functions.hpp"
-#include "module/once.hpp"
-#include "module/ref.hpp"
-#include "recipe/entry.hpp"
+#include "py/once.hpp"
+#include "py/ref.hpp"
+#include "recipe/walk.hpp"
 
 namespace telbit {
 namespace {
@@ -31,7 +31,7 @@ PyObject* module_object = nullptr;
 OnceGate module_gate;
 
 bool add_functions(PyObject* module) {
-    if (!init_recipe_keys()) return false;
+    if (!init_recipe_layer()) return false;
     PyMethodDef* definitions = method_definitions();
     if (definitions == nullptr) return false;
     Ref module_name = Ref::steal(PyUnicode_FromString(module_definition.m_name));
@@ -61,7 +61,7 @@ PyObject* initialise() {
     }
     GateLock lock(module_gate);
     if (module_object != nullptr) return Py_NewRef(module_object);
-    Ref module = Ref::steal(PyModule_Create2(&module_definition, 1013));
+    Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     if (!module) return nullptr;
     if (!add_functions(module.get())) return nullptr;
     module_object = Py_NewRef(module.get());  // kept for the life of the process

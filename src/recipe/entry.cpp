@@ -1,5 +1,6 @@
 // Reading one recipe entry: its keys, their conversions, and the names it selects.
 #include "recipe/entry.hpp"
+#include "recipe/walk.hpp"
 
 #include <array>
 #include <string>
@@ -8,6 +9,23 @@
 namespace telbit {
 
 std::array<PyObject*, key_count> recipe_key_objects{};
+InternedNames interned_names;
+
+bool InternedNames::add(const char* name, std::uint8_t answer) {
+    PyObject* text = PyUnicode_InternFromString(name);  // kept for the life of the process
+    if (text == nullptr) return false;
+    Slot& slot = slots_[find_index(text)];
+    slot.object = text;
+    slot.answer = answer;
+    return true;
+}
+
+bool InternedNames::init() {
+    for (std::size_t row = 0; row < codecs.size(); ++row) {
+        if (!add(std::string(codecs[row].name).c_str(), static_cast<std::uint8_t>(row))) return false;
+    }
+    return add("big", byte_order_answers) && add("little", byte_order_answers + 1);
+}
 
 namespace {
 
@@ -32,120 +50,51 @@ Error missing(std::string_view field) {
     return key_error(std::move(message));
 }
 
-// Where an entry's values come from: looked up one at a time, in reading order. Converting
-// one value may run code that changes the entry, so each value is held while it is used.
-class LookupSource {
-public:
-    explicit LookupSource(PyObject* entry) noexcept : entry_(entry) {}
-    static constexpr bool borrowed = false;
-    Result<Ref> get(KeyIndex index) const { return lookup(entry_, recipe_key_objects[index]); }
+// The value under `index`, held while it is used: converting it may run code that changes
+// the entry. An absent key gives a null Ref.
+Result<Ref> fetch(PyObject* entry, KeyIndex index) { return lookup(entry, recipe_key_objects[index]); }
 
-private:
-    PyObject* entry_;
-};
-
-// Or all taken in one pass over the entry's items. Only valid when every key is an exact
-// str (so no key's own __eq__ or __hash__ can be involved) and no conversion can run Python
-// code (so nothing can change the entry while it is read, and borrowed values stay valid).
-class SnapshotSource {
-public:
-    static constexpr bool borrowed = true;
-    // False when the entry does not qualify; the caller then reads by lookup.
-    bool take(PyObject* entry) noexcept {
-        // Past the six keys, six lookups cost less than a pass over every item.
-        if (PyDict_GET_SIZE(entry) > static_cast<Py_ssize_t>(key_count)) return false;
-        Py_ssize_t position = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (PyDict_Next(entry, &position, &key, &value)) {
-            if (!PyUnicode_CheckExact(key)) return false;
-            const std::size_t index = find_key_index(key);
-            if (index < key_count) values_[index] = value;
-        }
-        // Numbers that are not plain ints, and flags that are not the bool singletons, may run
-        // code while they are converted.
-        const auto plain_int = [](PyObject* number) { return number == nullptr || PyLong_CheckExact(number); };
-        if (!plain_int(values_[bits_key_index]) || !plain_int(values_[offset_bits_key_index])) return false;
-        PyObject* reverse = values_[reverse_bits_key_index];
-        return reverse == nullptr || reverse == Py_True || reverse == Py_False;
-    }
-    // Borrowed: the caller does not own the reference inside.
-    PyObject* get_borrowed(KeyIndex index) const noexcept { return values_[index]; }
-
-private:
-    std::array<PyObject*, key_count> values_{};
-};
-
-// A value from either source, as a pointer valid for as long as the read needs it.
-struct Fetched {
-    PyObject* object = nullptr;
-    Ref owner;  // set when the source handed over a strong reference
-};
-
-inline Result<Fetched> fetch(const LookupSource& source, KeyIndex index) {
-    Result<Ref> value = source.get(index);
+Status read_text(PyObject* item, KeyIndex index, PyObject*& object, EntryHold& hold) {
+    Result<Ref> value = fetch(item, index);
     if (!value) return std::move(value).error();
-    Fetched fetched;
-    fetched.object = value->get();
-    fetched.owner = std::move(*value);
-    return fetched;
-}
-
-inline Result<Fetched> fetch(const SnapshotSource& source, KeyIndex index) {
-    Fetched fetched;
-    fetched.object = source.get_borrowed(index);
-    return fetched;
-}
-
-template <class Source>
-Status read_text(const Source& source, KeyIndex index, PyObject*& object, EntryHold& hold) {
-    Result<Fetched> value = fetch(source, index);
-    if (!value) return std::move(value).error();
-    if (value->object == nullptr) return missing(key_names[index]);
+    if (!*value) return missing(key_names[index]);
     // Converting here, once, leaves the UTF-8 form cached in the str for entry_text.
-    Result<std::string_view> converted = to_text(value->object);
+    Result<std::string_view> converted = to_text(value->get());
     if (!converted) return std::move(converted).error();
-    object = value->object;
-    if (!Source::borrowed) hold.set(index, std::move(value->owner));
+    object = value->get();
+    hold.set(index, std::move(*value));
     return ok_status;
 }
 
-template <class Source>
-Status read_bits(const Source& source, std::uint32_t& bits) {
-    Result<Fetched> value = fetch(source, bits_key_index);
+Status read_bits(PyObject* item, std::uint32_t& bits) {
+    Result<Ref> value = fetch(item, bits_key_index);
     if (!value) return std::move(value).error();
-    if (value->object == nullptr) return missing("bits");
-    Result<std::uint32_t> converted = to_u32(value->object);
+    if (!*value) return missing("bits");
+    Result<std::uint32_t> converted = to_u32(value->get());
     if (!converted) return std::move(converted).error();
     bits = *converted;
     return ok_status;
 }
 
-template <class Source>
-Status read_offset(const Source& source, bool& has_offset, std::uint64_t& offset) {
-    Result<Fetched> value = fetch(source, offset_bits_key_index);
+Status read_offset(PyObject* item, bool& has_offset, std::uint64_t& offset) {
+    Result<Ref> value = fetch(item, offset_bits_key_index);
     if (!value) return std::move(value).error();
-    has_offset = value->object != nullptr;
+    has_offset = static_cast<bool>(*value);
     if (!has_offset) return ok_status;
-    Result<std::uint64_t> converted = to_u64(value->object);
+    Result<std::uint64_t> converted = to_u64(value->get());
     if (!converted) return std::move(converted).error();
     offset = *converted;
     return ok_status;
 }
 
-template <class Source>
-Status read_all(const Source& source, Entry& entry, EntryHold& hold) {
-    if (Status status = read_text(source, name_key_index, entry.name, hold); !status) return status;
-    if (Status status = read_text(source, encoding_key_index, entry.encoding, hold); !status) return status;
-    if (Status status = read_bits(source, entry.bits); !status) return status;
-    if (Status status = read_text(source, byte_order_key_index, entry.byte_order, hold); !status) return status;
-    Result<Fetched> reverse = fetch(source, reverse_bits_key_index);
-    if (!reverse) return std::move(reverse).error();
-    if (reverse->object == nullptr) return missing("reverse_bits");
-    Result<bool> flag = to_flag(reverse->object);
+Status read_reverse_bits(PyObject* item, bool& reverse_bits) {
+    Result<Ref> value = fetch(item, reverse_bits_key_index);
+    if (!value) return std::move(value).error();
+    if (!*value) return missing("reverse_bits");
+    Result<bool> flag = to_flag(value->get());
     if (!flag) return std::move(flag).error();
-    entry.reverse_bits = *flag;
-    return read_offset(source, entry.has_offset, entry.offset);
+    reverse_bits = *flag;
+    return ok_status;
 }
 
 bool is_ascii(std::string_view text) noexcept {
@@ -183,7 +132,8 @@ Result<std::string_view> lower_case(PyObject* object, std::array<char, Capacity>
 
 }  // namespace
 
-bool init_recipe_keys() {
+bool init_recipe_layer() {
+    if (!interned_names.init()) return false;
     for (std::size_t i = 0; i < key_count; ++i) {
         recipe_key_objects[i] = PyUnicode_InternFromString(std::string(key_names[i]).c_str());
         if (recipe_key_objects[i] == nullptr) return false;
@@ -208,28 +158,18 @@ std::size_t find_key_index(PyObject* key) noexcept {
 
 Status read_entry(PyObject* item, Entry& entry, EntryHold& hold) {
     if (Status status = check_dict(item); !status) return status;
-    if (SnapshotSource snapshot; snapshot.take(item)) return read_all(snapshot, entry, hold);
-    return read_all(LookupSource(item), entry, hold);
+    if (Status status = read_text(item, name_key_index, entry.name, hold); !status) return status;
+    if (Status status = read_text(item, encoding_key_index, entry.encoding, hold); !status) return status;
+    if (Status status = read_bits(item, entry.bits); !status) return status;
+    if (Status status = read_text(item, byte_order_key_index, entry.byte_order, hold); !status) return status;
+    if (Status status = read_reverse_bits(item, entry.reverse_bits); !status) return status;
+    return read_offset(item, entry.has_offset, entry.offset);
 }
 
 Status read_extent(PyObject* item, Extent& extent) {
     if (Status status = check_dict(item); !status) return status;
-    PyObject* bits = PyDict_GetItemWithError(item, recipe_key_objects[bits_key_index]);
-    if (bits == nullptr) return PyErr_Occurred() ? Status(already_raised()) : Status(missing("bits"));
-    {
-        const Ref held = Ref::borrow(bits);  // converting may run code that changes the entry
-        Result<std::uint32_t> converted = to_u32(bits);
-        if (!converted) return std::move(converted).error();
-        extent.bits = *converted;
-    }
-    PyObject* offset = PyDict_GetItemWithError(item, recipe_key_objects[offset_bits_key_index]);
-    extent.has_offset = offset != nullptr;
-    if (offset == nullptr) return PyErr_Occurred() ? Status(already_raised()) : Status(ok_status);
-    const Ref held = Ref::borrow(offset);
-    Result<std::uint64_t> converted = to_u64(offset);
-    if (!converted) return std::move(converted).error();
-    extent.offset = *converted;
-    return ok_status;
+    if (Status status = read_bits(item, extent.bits); !status) return status;
+    return read_offset(item, extent.has_offset, extent.offset);
 }
 
 std::string_view entry_text(PyObject* text) noexcept {
@@ -246,27 +186,24 @@ std::string_view entry_text(PyObject* text) noexcept {
     return std::string_view(data, static_cast<std::size_t>(size));
 }
 
-Result<Ref> name_key(const Entry& entry) {
-    if (PyUnicode_CheckExact(entry.name)) return Ref::borrow(entry.name);
-    const std::string_view text = entry_text(entry.name);
+Result<Ref> name_key(PyObject* name) {
+    if (PyUnicode_CheckExact(name)) return Ref::borrow(name);
+    const std::string_view text = entry_text(name);
     Ref key = Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!key) return already_raised();
     return key;
 }
 
-Result<std::optional<Encoding>> NameMatcher::encoding(PyObject* text) {
-    if (text == encoding_object_.get()) return encoding_;
-    std::array<char, longest_encoding_name> buffer;
+Result<const Codec*> NameMatcher::match_codec(PyObject* text) {
+    std::array<char, longest_codec_name> buffer;
     Result<std::string_view> lowered = lower_case(text, buffer);
     if (!lowered) return std::move(lowered).error();
-    encoding_ = lowered->empty() ? std::nullopt : find_encoding(*lowered);
-    // Set aside, not let go: see settle().
-    retired_encoding_ = std::exchange(encoding_object_, Ref::borrow(text));
-    return encoding_;
+    const Codec* codec = lowered->empty() ? nullptr : find_codec(*lowered);
+    codecs_.remember(text, codec, retired_encoding_);  // set aside, not let go: see settle()
+    return codec;
 }
 
-Result<bool> NameMatcher::little_endian(PyObject* text) {
-    if (text == byte_order_object_.get()) return little_;
+Result<bool> NameMatcher::match_byte_order(PyObject* text) {
     std::array<char, 6> buffer;
     Result<std::string_view> lowered = lower_case(text, buffer);
     if (!lowered) return std::move(lowered).error();
@@ -276,14 +213,14 @@ Result<bool> NameMatcher::little_endian(PyObject* text) {
         message += "': must be 'big' or 'little'";
         return value_error(std::move(message));
     }
-    little_ = *lowered == "little";
-    retired_byte_order_ = std::exchange(byte_order_object_, Ref::borrow(text));
-    return little_;
+    const bool little = *lowered == "little";
+    byte_orders_.remember(text, little, retired_byte_order_);
+    return little;
 }
 
-Error unsupported_encoding(const Entry& entry) {
+Error unsupported_encoding(PyObject* encoding) {
     std::string message = "Unsupported encoding type: ";
-    message += entry_text(entry.encoding);
+    message += entry_text(encoding);
     return value_error(std::move(message));
 }
 

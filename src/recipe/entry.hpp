@@ -1,22 +1,20 @@
-// Reading one recipe entry: its keys, their conversions, and the names it selects.
+// Reading one recipe entry: its keys, their conversions, and the codec and byte order its
+// names select. Used by the two walks; nothing here is seen by Python.
 #pragma once
 
 #include <Python.h>
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
+#include <utility>
 
+#include "core/codecs.hpp"
 #include "core/result.hpp"
-#include "module/convert.hpp"
-#include "module/ref.hpp"
-#include "recipe/encoding_names.hpp"
+#include "py/convert.hpp"
+#include "py/ref.hpp"
 
 namespace telbit {
-
-// The keys an entry is read with, created once when the module is set up.
-[[nodiscard]] bool init_recipe_keys();
 
 // The keys in reading order.
 enum KeyIndex : std::size_t {
@@ -29,7 +27,7 @@ enum KeyIndex : std::size_t {
     key_count
 };
 
-// The interned key objects, in KeyIndex order.
+// The interned key objects, in KeyIndex order, made by init_recipe_layer.
 extern std::array<PyObject*, key_count> recipe_key_objects;
 
 // Where a key other than the interned object itself belongs: its KeyIndex, or key_count for
@@ -37,8 +35,8 @@ extern std::array<PyObject*, key_count> recipe_key_objects;
 [[nodiscard]] std::size_t find_key_index(PyObject* key) noexcept;
 
 struct Entry {
-    // The text values, borrowed from the entry: valid while no Python code can run. A reader
-    // that lets Python code run while they are in use keeps them in an EntryHold.
+    // The text values. Borrowed from the entry: a reader that lets Python code run while
+    // they are in use holds them in an EntryHold first.
     PyObject* name = nullptr;
     PyObject* encoding = nullptr;
     PyObject* byte_order = nullptr;
@@ -48,14 +46,15 @@ struct Entry {
     std::uint64_t offset = 0;
 };
 
-// Strong references to an entry's texts.
+// Strong references to an entry's texts, for the stretches in which Python code may run.
 class EntryHold {
 public:
     void hold(const Entry& entry) {
         if (!refs_[0]) refs_ = {Ref::borrow(entry.name), Ref::borrow(entry.encoding), Ref::borrow(entry.byte_order)};
     }
     // Set by the general reader as it goes, since converting a later key may run code that
-    // drops an earlier key's value from the entry.
+    // drops an earlier key's value from the entry. Each slot is set once, while empty, so
+    // nothing is let go here.
     void set(KeyIndex key, Ref text) {
         switch (key) {
             case name_key_index: refs_[0] = std::move(text); break;
@@ -64,19 +63,23 @@ public:
             default: break;  // not a text key
         }
     }
+    [[nodiscard]] bool holding() const noexcept { return static_cast<bool>(refs_[0]); }
 
 private:
     std::array<Ref, 3> refs_;  // "name", "encoding", "byte_order"
 };
 
-// An entry in its plainest form, taken in one pass over its items: every key an exact str,
-// "name", "encoding" and "byte_order" ASCII exact str, "bits" and "offset_bits" exact
-// non-negative ints below 2^30, "reverse_bits" True or False. Nothing here can run Python code
-// (exact str keys compare without calling any __eq__), so the values are borrowed. False when
-// the entry is anything else, missing keys included: read_entry then reads it by the general
-// rules and finds the error, if there is one. An entry with more items than the six keys is
-// left to read_entry too, which looks the six up: a pass over every item would make a field
-// cost as much as the keys its entry carries besides. `item` must be a dict.
+// An entry in its plainest form, taken in one pass over its items: at most the six keys, each
+// an exact str; "name", "encoding" and "byte_order" ASCII exact strs, "bits" and "offset_bits"
+// exact ints in range, "reverse_bits" True or False. False for anything else, missing keys
+// included: read_entry then reads the entry by the general rules and finds the error, if
+// there is one. (An entry with more items is left to read_entry too, whose six lookups cost
+// less than a pass over every item.)
+//
+// Nothing here can run Python code: PyDict_Next calls nothing, and the checks only read. So
+// the values are borrowed; they stay valid until the walk next reaches a point that may run
+// Python code (see py/ref.hpp), which it does only once it is done with the entry, or after
+// taking an EntryHold. `item` must be a dict.
 [[nodiscard]] inline bool read_plain_entry(PyObject* item, Entry& entry) noexcept {
     if (PyDict_GET_SIZE(item) > static_cast<Py_ssize_t>(key_count)) return false;
     std::array<PyObject*, key_count> values{};
@@ -100,33 +103,27 @@ private:
         !ascii(values[byte_order_key_index])) {
         return false;
     }
-    long long bits = 0;
-    if (values[bits_key_index] == nullptr || !small_exact_int(values[bits_key_index], bits) || bits < 0) {
-        return false;
-    }
+    if (values[bits_key_index] == nullptr || !plain_u32(values[bits_key_index], entry.bits)) return false;
     PyObject* reverse = values[reverse_bits_key_index];
     if (reverse != Py_True && reverse != Py_False) return false;
-    long long offset = 0;
-    PyObject* offset_value = values[offset_bits_key_index];
-    if (offset_value != nullptr && (!small_exact_int(offset_value, offset) || offset < 0)) return false;
+    PyObject* offset = values[offset_bits_key_index];
+    if (offset != nullptr && !plain_u64(offset, entry.offset)) return false;
     entry.name = values[name_key_index];
     entry.encoding = values[encoding_key_index];
     entry.byte_order = values[byte_order_key_index];
-    entry.bits = static_cast<std::uint32_t>(bits);  // below 2^30
     entry.reverse_bits = reverse == Py_True;
-    entry.has_offset = offset_value != nullptr;
-    entry.offset = static_cast<std::uint64_t>(offset);
+    entry.has_offset = offset != nullptr;
     return true;
 }
 
-// Read every key in order: dict check, "name", "encoding", "bits", "byte_order",
-// "reverse_bits", "offset_bits"; the first failure is returned. When every key of the entry
-// is an exact str and no conversion can run Python code, the values are taken in one pass
-// and borrowed; otherwise each key is looked up in turn and the texts go into `hold`.
+// Read every key by lookup, in order: dict check, "name", "encoding", "bits", "byte_order",
+// "reverse_bits", "offset_bits"; the first failure is returned. Converting a key may run
+// Python code (an __index__), so each value is held while it is converted and the texts end
+// up in `hold`.
 [[nodiscard]] Status read_entry(PyObject* item, Entry& entry, EntryHold& hold);
 
-// The extent of an entry as the packet's first sizing pass reads it: dict check, "bits",
-// "offset_bits".
+// The extent of an entry as the packet's sizing pass reads it: dict check, "bits",
+// "offset_bits". May run Python code.
 struct Extent {
     std::uint32_t bits = 0;
     bool has_offset = false;
@@ -134,17 +131,91 @@ struct Extent {
 };
 [[nodiscard]] Status read_extent(PyObject* item, Extent& extent);
 
-// The UTF-8 form of a text value that the reader has converted once already: the str keeps
+// The UTF-8 form of a text value that a reader has converted once already: the str keeps
 // that form, so this cannot fail.
 [[nodiscard]] std::string_view entry_text(PyObject* text) noexcept;
 
 // The entry's name as an exact str, for use as a dict key (a new str when the name is of a
-// str subclass, whose own __hash__ or __eq__ must not be used).
-[[nodiscard]] Result<Ref> name_key(const Entry& entry);
+// str subclass, whose own __hash__ or __eq__ must not be used). Makes no object that the
+// garbage collector tracks.
+[[nodiscard]] Result<Ref> name_key(PyObject* name);
 
-// Lower-cases and matches the "encoding" and "byte_order" texts. Recipes repeat the same
-// str objects from entry to entry, so the last answer for each is kept (with a strong
-// reference, so that no other object can take the same address) for the duration of one walk.
+// A slot in 0..slots-1 for an object's address, `slots` a power of two. Objects of one size
+// sit at regular distances, so the address is spread by a multiplication (Fibonacci hashing)
+// rather than cut.
+[[nodiscard]] inline std::size_t address_hash(const void* object, std::size_t slots) noexcept {
+    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(object));
+    return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ULL) >> 32) & (slots - 1);
+}
+
+// A few answers remembered for str objects, found by the object's address. Each holds a
+// strong reference, so that no other object can take the same address while it is kept.
+template <class Answer, std::size_t Slots>
+class IdentityMemo {
+public:
+    [[nodiscard]] const Answer* find(PyObject* text) const noexcept {
+        const Slot& slot = slots_[slot_of(text)];
+        return slot.object.get() == text ? &slot.answer : nullptr;
+    }
+    // Remember `answer` for `text`; the object it supersedes, if any, goes to `retired`,
+    // which must be empty.
+    void remember(PyObject* text, Answer answer, Ref& retired) noexcept {
+        Slot& slot = slots_[slot_of(text)];
+        retired = std::exchange(slot.object, Ref::borrow(text));
+        slot.answer = answer;
+    }
+
+private:
+    struct Slot {
+        Ref object;
+        Answer answer{};
+    };
+    static std::size_t slot_of(PyObject* text) noexcept { return address_hash(text, Slots); }
+    std::array<Slot, Slots> slots_;
+};
+
+// The encoding and byte-order names as interned strs, made once by init_recipe_layer and
+// kept for the life of the process: a recipe written with literals holds these very objects,
+// so its texts are matched by address alone. Read-only after initialisation.
+class InternedNames {
+public:
+    [[nodiscard]] bool init();
+    [[nodiscard]] const Codec* codec(PyObject* text, bool& found) const noexcept {
+        const Slot& slot = find(text);
+        found = slot.object == text;
+        return found && slot.answer < codecs.size() ? &codecs[slot.answer] : nullptr;
+    }
+    // 0 for "big", 1 for "little", -1 for any other object.
+    [[nodiscard]] int byte_order(PyObject* text) const noexcept {
+        const Slot& slot = find(text);
+        return slot.object == text && slot.answer >= byte_order_answers ? slot.answer - byte_order_answers : -1;
+    }
+
+private:
+    static constexpr std::uint8_t byte_order_answers = 64;  // answers from here on are byte orders
+    static_assert(codecs.size() < byte_order_answers);
+    struct Slot {
+        PyObject* object = nullptr;
+        std::uint8_t answer = 0;  // a row of the codec table, or byte_order_answers + little
+    };
+    static constexpr std::size_t capacity = 128;  // a power of two, well above the 36 names
+    static std::size_t start_of(PyObject* text) noexcept { return address_hash(text, capacity); }
+    // The slot holding `text`, or the empty slot where its probe ends.
+    [[nodiscard]] std::size_t find_index(PyObject* text) const noexcept {
+        std::size_t i = start_of(text);
+        while (slots_[i].object != nullptr && slots_[i].object != text) i = (i + 1) & (capacity - 1);
+        return i;
+    }
+    [[nodiscard]] const Slot& find(PyObject* text) const noexcept { return slots_[find_index(text)]; }
+    bool add(const char* name, std::uint8_t answer);
+    std::array<Slot, capacity> slots_{};
+};
+
+extern InternedNames interned_names;
+
+// Lower-cases and matches the "encoding" and "byte_order" texts. Beyond the interned names,
+// recipes repeat the same str objects from entry to entry, so the answers for the last few
+// are kept for the duration of one walk.
 //
 // Letting go of a superseded object may drop its last reference and so run Python code (a
 // str subclass's __del__, a weakref callback), which may rewrite the entry whose texts the
@@ -152,42 +223,51 @@ struct Extent {
 // in use, and let go in `settle`, which the walks call once they are done with the entry.
 class NameMatcher {
 public:
-    // The answers for the same objects as last time, without looking at the text again;
-    // false when the object is another one.
-    [[nodiscard]] bool repeat_encoding(PyObject* text, std::optional<Encoding>& encoding) const noexcept {
-        if (text != encoding_object_.get()) return false;
-        encoding = encoding_;
-        return true;
+    // The codec the text selects (null when the name is unknown); an error only when
+    // lower-casing itself fails. Runs no Python code.
+    [[nodiscard]] Result<const Codec*> codec(PyObject* text) {
+        bool found = false;
+        if (const Codec* interned = interned_names.codec(text, found); found) return interned;
+        if (const Codec* const* known = codecs_.find(text)) return *known;
+        return match_codec(text);
     }
-    [[nodiscard]] bool repeat_byte_order(PyObject* text, bool& little) const noexcept {
-        if (text != byte_order_object_.get()) return false;
-        little = little_;
-        return true;
-    }
-
-    // The encoding the text selects (nothing when the name is unknown); an error only when
-    // lower-casing itself fails.
-    [[nodiscard]] Result<std::optional<Encoding>> encoding(PyObject* text);
     // Whether the byte order is "little" (true) or "big" (false), or the byte-order error.
-    [[nodiscard]] Result<bool> little_endian(PyObject* text);
+    // Runs no Python code.
+    [[nodiscard]] Result<bool> little_endian(PyObject* text) {
+        if (const int interned = interned_names.byte_order(text); interned >= 0) return interned == 1;
+        if (const bool* known = byte_orders_.find(text)) return *known;
+        return match_byte_order(text);
+    }
 
+    // Whether settle() may run Python code.
+    [[nodiscard]] bool settling_runs_code() const noexcept {
+        return may_run_code_when_released(retired_encoding_.get()) ||
+               may_run_code_when_released(retired_byte_order_.get());
+    }
     // Let go of the objects superseded while the current entry was matched. May run Python
-    // code: call it only where no borrowed pointer is in use any more.
+    // code (settling_runs_code says): call it only where no borrowed pointer is in use.
     void settle() noexcept {
         retired_encoding_ = Ref();
         retired_byte_order_ = Ref();
     }
 
 private:
-    Ref encoding_object_;
-    std::optional<Encoding> encoding_;
-    Ref byte_order_object_;
-    bool little_ = false;
-    // Superseded since the last settle; each is replaced at most once per entry.
+    // Only an exact str can be let go of without running code: it has no finaliser and no
+    // weak references.
+    static bool may_run_code_when_released(PyObject* object) noexcept {
+        return object != nullptr && !PyUnicode_CheckExact(object);
+    }
+    [[nodiscard]] Result<const Codec*> match_codec(PyObject* text);
+    [[nodiscard]] Result<bool> match_byte_order(PyObject* text);
+
+    IdentityMemo<const Codec*, 8> codecs_;
+    IdentityMemo<bool, 4> byte_orders_;
+    // Superseded since the last settle; each memo is consulted, and so replaced, at most once
+    // per entry.
     Ref retired_encoding_;
     Ref retired_byte_order_;
 };
 
-[[nodiscard]] Error unsupported_encoding(const Entry& entry);
+[[nodiscard]] Error unsupported_encoding(PyObject* encoding);
 
 }  // namespace telbit

@@ -1,14 +1,15 @@
 // Conversions between Python objects and plain values.
-#include "module/convert.hpp"
+#include "py/convert.hpp"
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
 #include "core/ieee754.hpp"
-#include "module/once.hpp"
+#include "py/once.hpp"
 
 namespace telbit {
+
 
 std::string type_name(PyObject* object) {
     PyTypeObject* type = Py_TYPE(object);
@@ -70,22 +71,35 @@ Result<U128> to_u128(PyObject* object) {
     Ref index = Ref::steal(PyNumber_Index(object));
     if (!index) return already_raised();
     unsigned char buffer[16];
-#if PY_VERSION_HEX < 0x030D0000
-    if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), buffer, sizeof buffer,
-                            /*little_endian=*/0, /*is_signed=*/0) < 0) {
-        return already_raised();
-    }
-#else
-    // Later interpreters take a further argument: raise rather than just report failure.
-    if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), buffer, sizeof buffer,
-                            /*little_endian=*/0, /*is_signed=*/0, /*with_exceptions=*/1) < 0) {
-        return already_raised();
-    }
-#endif
+    if (py::unsigned_128_bytes(index.get(), buffer) < 0) return already_raised();
     U128 value;
     for (int i = 0; i < 8; ++i) value.high = (value.high << 8) | buffer[i];
     for (int i = 8; i < 16; ++i) value.low = (value.low << 8) | buffer[i];
     return value;
+}
+
+Result<std::uint64_t> to_word(ValueKind kind, PyObject* object) {
+    switch (kind) {
+        case ValueKind::unsigned_integer: return to_u64(object);
+        case ValueKind::signed_integer: {
+            Result<std::int64_t> value = to_i64(object);
+            if (!value) return std::move(value).error();
+            return static_cast<std::uint64_t>(*value);  // modular: the word is the two's complement
+        }
+        case ValueKind::binary32: {
+            Result<float> value = to_f32(object);
+            if (!value) return std::move(value).error();
+            return std::bit_cast<std::uint32_t>(*value);
+        }
+        case ValueKind::binary64: {
+            Result<double> value = to_f64(object);
+            if (!value) return std::move(value).error();
+            return std::bit_cast<std::uint64_t>(*value);
+        }
+        case ValueKind::none:
+        case ValueKind::text: break;
+    }
+    return value_error("internal error: not a number kind");
 }
 
 Result<double> to_f64_slow(PyObject* object) {
@@ -135,18 +149,9 @@ PyObject* sequence_abc() {
 
 Result<Ref> to_item_list(PyObject* object) {
     if (PyUnicode_Check(object)) return type_error("Can't extract `str` to `Vec`");
-    // Exact lists and tuples cannot run Python code while their items are taken; a tuple
-    // is immutable and is used as it is, a list is copied so the caller may change it later.
-    // The walk reads the copy's item array in place while Python code of the entries' own
-    // runs, so no such code may reach the copy: the garbage collector would hand it out
-    // (gc.get_referrers of an entry), and emptying it would free the items being walked.
-    if (PyTuple_CheckExact(object)) return Ref::borrow(object);
-    if (PyList_CheckExact(object)) {
-        Ref copy = Ref::steal(PyList_GetSlice(object, 0, PyList_GET_SIZE(object)));
-        if (!copy) return already_raised();
-        PyObject_GC_UnTrack(copy.get());
-        return copy;
-    }
+    // Exact lists and tuples give up their items without running Python code; the walks read
+    // them in place (see RecipeItems).
+    if (PyTuple_CheckExact(object) || PyList_CheckExact(object)) return Ref::borrow(object);
     if (!PyList_Check(object) && !PyTuple_Check(object)) {
         PyObject* abc = sequence_abc();
         if (abc == nullptr) return already_raised();
@@ -155,9 +160,11 @@ Result<Ref> to_item_list(PyObject* object) {
         if (is_sequence == 0) return cast_error(object, "Sequence");
     }
     // Iterate without asking for a length: a failing __len__ must not fail the conversion.
+    // The walk reads the new list while Python code of the entries' own runs, so no such code
+    // may reach it: the garbage collector would hand it out (gc.get_referrers of an entry).
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return already_raised();
-    PyObject_GC_UnTrack(list.get());  // out of reach of the iterator's code, as above
+    PyObject_GC_UnTrack(list.get());
     Ref iterator = Ref::steal(PyObject_GetIter(object));
     if (!iterator) return already_raised();
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
@@ -167,12 +174,30 @@ Result<Ref> to_item_list(PyObject* object) {
     return list;
 }
 
-ItemView items_of(PyObject* list_or_tuple) noexcept {
+RecipeItems::RecipeItems(PyObject* list_or_tuple) noexcept {
     if (PyTuple_Check(list_or_tuple)) {
-        return {&PyTuple_GET_ITEM(list_or_tuple, 0), PyTuple_GET_SIZE(list_or_tuple)};
+        items_ = &PyTuple_GET_ITEM(list_or_tuple, 0);
+        count_ = PyTuple_GET_SIZE(list_or_tuple);
+        changeable_ = false;
+    } else {
+        items_ = PyList_GET_SIZE(list_or_tuple) == 0 ? nullptr : &PyList_GET_ITEM(list_or_tuple, 0);
+        count_ = PyList_GET_SIZE(list_or_tuple);
+        // A list made by to_item_list is out of everyone's reach, but telling it from the
+        // caller's own costs more than the rare copy.
+        changeable_ = count_ > 0;
     }
-    return {PyList_GET_SIZE(list_or_tuple) == 0 ? nullptr : &PyList_GET_ITEM(list_or_tuple, 0),
-            PyList_GET_SIZE(list_or_tuple)};
+}
+
+RecipeItems::~RecipeItems() {
+    for (PyObject* item : copy_) Py_DECREF(item);
+}
+
+void RecipeItems::snapshot() {
+    if (!changeable_) return;
+    copy_.assign(items_, items_ + count_);
+    for (PyObject* item : copy_) Py_INCREF(item);
+    items_ = copy_.data();
+    changeable_ = false;
 }
 
 PyObject* new_text(const DecodedText& text) {
