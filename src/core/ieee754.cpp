@@ -112,44 +112,12 @@ std::uint16_t narrow_hardware(float value) noexcept { return narrow_portable(val
 
 }  // namespace half
 
-namespace {
-
-// binary32 -> binary64 on the bits. The processor's conversion obeys the denormals-are-zero
-// flag, which a library loaded into the same process may have set (fast-math start-up code
-// does); binary32 subnormals would then decode as zero.
-double widen_binary32(std::uint32_t bits) noexcept {
-    const std::uint64_t sign = std::uint64_t{bits & 0x80000000U} << 32;
-    const std::uint32_t exponent = (bits >> 23) & 0xFFU;
-    const std::uint64_t fraction = bits & 0x7FFFFFU;
-    if (exponent == 255) {
-        // Infinity, or a NaN that keeps its sign and payload and becomes quiet.
-        const std::uint64_t quiet = fraction != 0 ? 0x0008000000000000ULL : 0;
-        return std::bit_cast<double>(sign | 0x7FF0000000000000ULL | quiet | (fraction << 29));
-    }
-    if (exponent != 0) {
-        return std::bit_cast<double>(sign | (std::uint64_t{exponent + 896} << 52) | (fraction << 29));
-    }
-    if (fraction == 0) return std::bit_cast<double>(sign);
-    // Subnormal: fraction * 2^-149 with its leading one at bit (width - 1), 1 <= width <= 23.
-    const auto width = static_cast<std::uint64_t>(std::bit_width(fraction));
-    const std::uint64_t normalised = (fraction << (53 - width)) & 0xFFFFFFFFFFFFFULL;  // shift 30..52
-    return std::bit_cast<double>(sign | ((width + 873) << 52) | normalised);
-}
-
-}  // namespace
-
 double decode_ieee754_f16(std::uint64_t pattern) noexcept {
     const auto half_pattern = static_cast<std::uint16_t>(pattern);
     const float widened =
         half::hardware_available() ? half::widen_hardware(half_pattern) : half::widen_portable(half_pattern);
     return widen_binary32(std::bit_cast<std::uint32_t>(widened));
 }
-
-double decode_ieee754_f32(std::uint64_t pattern) noexcept {
-    return widen_binary32(static_cast<std::uint32_t>(pattern));
-}
-
-double decode_ieee754_f64(std::uint64_t pattern) noexcept { return std::bit_cast<double>(pattern); }
 
 double decode_ieee754_f128(std::uint64_t high, std::uint64_t low) noexcept {
     const std::uint64_t sign = high & 0x8000000000000000ULL;

@@ -21,6 +21,16 @@
 #define TELBIT_NOINLINE
 #endif
 
+// For the few small helpers of the walks' inner loops that a compiler would otherwise keep
+// out of line, at the cost of a call per field.
+#if TELBIT_GNU
+#define TELBIT_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define TELBIT_ALWAYS_INLINE __forceinline
+#else
+#define TELBIT_ALWAYS_INLINE inline
+#endif
+
 // binary16 in hardware: x86's F16C instructions, enabled function by function so that the
 // rest of the build stays at the baseline instruction set, and chosen at run time. Elsewhere
 // (MSVC, ARM) only the portable conversion is built.

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "core/platform.hpp"
+
 namespace telbit::py {
 
 // A dict with room for `count` items, so that filling it never resizes. 3.13 keeps the
@@ -22,7 +24,7 @@ namespace telbit::py {
 // The value of an exact int that the interpreter holds in its compact form (|value| < 2^30
 // on 3.11, where that is one internal digit); false for anything else. 3.12 made the digit
 // layout private and gave the compact form a (provisional) public reading.
-[[nodiscard]] inline bool compact_int_value(PyObject* object, long long& value) noexcept {
+[[nodiscard]] TELBIT_ALWAYS_INLINE bool compact_int_value(PyObject* object, long long& value) noexcept {
     if (!PyLong_CheckExact(object)) return false;
 #if PY_VERSION_HEX >= 0x030C0000
     const auto* number = reinterpret_cast<PyLongObject*>(object);
@@ -39,7 +41,7 @@ namespace telbit::py {
 #if PY_VERSION_HEX < 0x030C0000
 // The rest of small_int_magnitude, for ints of more than one digit: apart, so that the usual
 // case stays small enough to be inlined everywhere.
-[[nodiscard]] inline bool multi_digit_magnitude(PyObject* object, std::uint64_t& magnitude, bool& negative) noexcept {
+[[nodiscard]] TELBIT_NOINLINE inline bool multi_digit_magnitude(PyObject* object, std::uint64_t& magnitude, bool& negative) noexcept {
     const Py_ssize_t size = Py_SIZE(object);
     negative = size < 0;
     const Py_ssize_t count = negative ? -size : size;
@@ -60,7 +62,7 @@ namespace telbit::py {
 // conversion (which, for ints of more than one digit, goes through a byte-array routine that
 // costs several times as much); false for anything else. From 3.12 only the compact form can
 // be read, and the rest goes to the general conversion.
-[[nodiscard]] inline bool small_int_magnitude(PyObject* object, std::uint64_t& magnitude, bool& negative) noexcept {
+[[nodiscard]] TELBIT_ALWAYS_INLINE bool small_int_magnitude(PyObject* object, std::uint64_t& magnitude, bool& negative) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     long long value = 0;
     if (!compact_int_value(object, value)) return false;

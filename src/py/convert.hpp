@@ -51,7 +51,7 @@ namespace telbit {
 
 // The plain cases of the integer conversions, without building a Result: false leaves the
 // object to the general conversion, which also gives every refusal its exact message.
-[[nodiscard]] inline bool plain_u64(PyObject* object, std::uint64_t& value) noexcept {
+[[nodiscard]] TELBIT_ALWAYS_INLINE bool plain_u64(PyObject* object, std::uint64_t& value) noexcept {
     std::uint64_t magnitude = 0;
     bool negative = false;
     if (!py::small_int_magnitude(object, magnitude, negative) || negative) return false;
@@ -59,14 +59,14 @@ namespace telbit {
     return true;
 }
 
-[[nodiscard]] inline bool plain_u32(PyObject* object, std::uint32_t& value) noexcept {
+[[nodiscard]] TELBIT_ALWAYS_INLINE bool plain_u32(PyObject* object, std::uint32_t& value) noexcept {
     std::uint64_t wide = 0;
     if (!plain_u64(object, wide) || wide > 0xFFFFFFFFU) return false;
     value = static_cast<std::uint32_t>(wide);
     return true;
 }
 
-[[nodiscard]] inline bool plain_i64(PyObject* object, std::int64_t& value) noexcept {
+[[nodiscard]] TELBIT_ALWAYS_INLINE bool plain_i64(PyObject* object, std::int64_t& value) noexcept {
     std::uint64_t magnitude = 0;
     bool negative = false;
     if (!py::small_int_magnitude(object, magnitude, negative)) return false;
@@ -156,7 +156,7 @@ private:
 
 // The word of a plain object (an exact int or float that converts in place), without the
 // general conversion; false leaves the object to to_word, which gives every refusal its text.
-[[nodiscard]] inline bool plain_word(ValueKind kind, PyObject* object, std::uint64_t& word) noexcept {
+[[nodiscard]] TELBIT_ALWAYS_INLINE bool plain_word(ValueKind kind, PyObject* object, std::uint64_t& word) noexcept {
     switch (kind) {
         case ValueKind::unsigned_integer: return plain_u64(object, word);
         case ValueKind::signed_integer: {

@@ -223,19 +223,44 @@ extern InternedNames interned_names;
 // in use, and let go in `settle`, which the walks call once they are done with the entry.
 class NameMatcher {
 public:
-    // The codec the text selects (null when the name is unknown); an error only when
-    // lower-casing itself fails. Runs no Python code.
-    [[nodiscard]] Result<const Codec*> codec(PyObject* text) {
+    // The codec the text selects (null when the name is unknown), when it is known already:
+    // an interned name, or one matched before in this walk. No work, and no Python code.
+    [[nodiscard]] bool known_codec(PyObject* text, const Codec*& codec) const noexcept {
         bool found = false;
-        if (const Codec* interned = interned_names.codec(text, found); found) return interned;
-        if (const Codec* const* known = codecs_.find(text)) return *known;
+        codec = interned_names.codec(text, found);
+        if (found) return true;
+        if (const Codec* const* known = codecs_.find(text)) {
+            codec = *known;
+            return true;
+        }
+        return false;
+    }
+    // The same for the byte order: whether it is "little" (true) or "big" (false).
+    [[nodiscard]] bool known_byte_order(PyObject* text, bool& little) const noexcept {
+        if (const int interned = interned_names.byte_order(text); interned >= 0) {
+            little = interned == 1;
+            return true;
+        }
+        if (const bool* known = byte_orders_.find(text)) {
+            little = *known;
+            return true;
+        }
+        return false;
+    }
+
+    // Lower-case and match a text that is not known yet; an error only when lower-casing
+    // itself fails. Runs no Python code.
+    [[nodiscard]] Result<const Codec*> match_codec(PyObject* text);
+    // The same for the byte order, or the byte-order error.
+    [[nodiscard]] Result<bool> match_byte_order(PyObject* text);
+
+    // Both in one.
+    [[nodiscard]] Result<const Codec*> codec(PyObject* text) {
+        if (const Codec* codec = nullptr; known_codec(text, codec)) return codec;
         return match_codec(text);
     }
-    // Whether the byte order is "little" (true) or "big" (false), or the byte-order error.
-    // Runs no Python code.
     [[nodiscard]] Result<bool> little_endian(PyObject* text) {
-        if (const int interned = interned_names.byte_order(text); interned >= 0) return interned == 1;
-        if (const bool* known = byte_orders_.find(text)) return *known;
+        if (bool little = false; known_byte_order(text, little)) return little;
         return match_byte_order(text);
     }
 
@@ -257,9 +282,6 @@ private:
     static bool may_run_code_when_released(PyObject* object) noexcept {
         return object != nullptr && !PyUnicode_CheckExact(object);
     }
-    [[nodiscard]] Result<const Codec*> match_codec(PyObject* text);
-    [[nodiscard]] Result<bool> match_byte_order(PyObject* text);
-
     IdentityMemo<const Codec*, 8> codecs_;
     IdentityMemo<bool, 4> byte_orders_;
     // Superseded since the last settle; each memo is consulted, and so replaced, at most once

@@ -54,12 +54,14 @@ struct PlannedEntry {
 };
 static_assert(std::is_trivially_destructible_v<PlannedEntry>);
 
-// One call's plans, on the stack for recipes of usual length.
+// One call's plans, on the stack for recipes of usual length. The slots are left
+// uninitialised until the sizing pass creates them: zeroing them would cost as much as
+// planning.
 class Plan {
 public:
     explicit Plan(std::size_t count) {
         if (count > local_capacity) {
-            heap_ = std::make_unique<PlannedEntry[]>(count);
+            heap_.reset(new Storage[count]);  // NOLINT: raw storage, see create()
             slots_ = heap_.get();
         }
     }
@@ -68,16 +70,19 @@ public:
     ~Plan() = default;  // PlannedEntry needs no destruction: it owns nothing
 
     // The sizing pass creates every slot, in order, before the writing pass reads any.
-    PlannedEntry& create(std::size_t i) noexcept { return *new (&slots_[i]) PlannedEntry; }
-    [[nodiscard]] const PlannedEntry& operator[](std::size_t i) const noexcept { return slots_[i]; }
+    PlannedEntry& create(std::size_t i) noexcept { return *new (slots_[i].bytes) PlannedEntry; }
+    [[nodiscard]] const PlannedEntry& operator[](std::size_t i) const noexcept {
+        return *std::launder(reinterpret_cast<const PlannedEntry*>(slots_[i].bytes));
+    }
 
 private:
-    static constexpr std::size_t local_capacity = 32;
-    union {
-        PlannedEntry local_[local_capacity];  // left uninitialised until create()
+    struct Storage {
+        alignas(PlannedEntry) unsigned char bytes[sizeof(PlannedEntry)];
     };
-    std::unique_ptr<PlannedEntry[]> heap_;
-    PlannedEntry* slots_ = local_;
+    static constexpr std::size_t local_capacity = 256;
+    Storage local_[local_capacity];
+    std::unique_ptr<Storage[]> heap_;
+    Storage* slots_ = local_;
 };
 
 // Finds each entry's value in `values`, looked up in the dict's own storage.
@@ -221,9 +226,12 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
         }
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
 
-        Result<const Codec*> matched = names.codec(entry.encoding);
-        if (!matched) return std::move(matched).error();
-        const Codec* codec = *matched;
+        const Codec* codec = nullptr;
+        if (!names.known_codec(entry.encoding, codec)) {
+            Result<const Codec*> matched = names.match_codec(entry.encoding);
+            if (!matched) return std::move(matched).error();
+            codec = *matched;
+        }
         if (codec == nullptr || !codec->packable()) return unsupported_encoding(entry.encoding);
 
         Ref value;  // held only where converting it may run code that drops it from `values`
@@ -249,9 +257,13 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
             }
             Result<std::uint64_t> pattern = codec->encode_number(word, entry.bits);
             if (!pattern) return std::move(pattern).error();
-            Result<bool> little = names.little_endian(entry.byte_order);
-            if (!little) return std::move(little).error();
-            write_field_pattern(bytes, start / 8, *pattern, entry.bits, *little, entry.reverse_bits);
+            bool little = false;
+            if (!names.known_byte_order(entry.byte_order, little)) {
+                Result<bool> matched = names.match_byte_order(entry.byte_order);
+                if (!matched) return std::move(matched).error();
+                little = *matched;
+            }
+            write_field_pattern(bytes, start / 8, *pattern, entry.bits, little, entry.reverse_bits);
         }
         running = start + entry.bits;
         if (names.settling_runs_code()) runs.before_code();

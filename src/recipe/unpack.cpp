@@ -10,31 +10,30 @@
 namespace telbit {
 namespace {
 
-Result<Ref> owned(PyObject* object) {
-    if (object == nullptr) return already_raised();
-    return Ref::steal(object);
-}
-
-// The field's value, by the one way its codec decodes. Makes objects the garbage collector
-// does not track, so it runs no Python code.
-Result<Ref> decode_field(const Codec& codec, const Entry& entry, ByteSpan field, bool little,
-                         std::vector<std::uint8_t>& scratch) {
+// The field's value, by the one way its codec decodes: a new reference, or null with the
+// failure in `error` (or, when `error` says so, in the interpreter's error indicator). Makes
+// objects the garbage collector does not track, so it runs no Python code.
+PyObject* decode_field(const Codec& codec, const Entry& entry, ByteSpan field, bool little,
+                       std::vector<std::uint8_t>& scratch, Error& error) {
     if (codec.decode != nullptr) {
         const std::uint64_t pattern = read_field_pattern(field, entry.bits, little, entry.reverse_bits);
-        return owned(new_number(codec.gives, codec.decode(pattern, entry.bits)));
+        return new_number(codec.gives, codec.decode(pattern, entry.bits));
     }
     if (codec.decode_text != nullptr) {
         Result<DecodedText> text = codec.decode_text(text_field_bytes(field, little, scratch));
-        if (!text) return std::move(text).error();
-        return owned(new_text(*text));
+        if (text) return new_text(*text);
+        error = std::move(text).error();
+        return nullptr;
     }
     if (codec.decode_checked != nullptr) {
         Result<std::uint64_t> word =
             codec.decode_checked(read_field_pattern(field, entry.bits, little, entry.reverse_bits), entry.bits);
-        if (!word) return std::move(word).error();
-        return owned(new_number(codec.gives, *word));
+        if (word) return new_number(codec.gives, *word);
+        error = std::move(word).error();
+        return nullptr;
     }
-    return codec.refuse(codec.label, entry.bits);
+    error = codec.refuse(codec.label, entry.bits);
+    return nullptr;
 }
 
 Error span_error(PyObject* name, FieldSpan span, std::size_t length) {
@@ -71,20 +70,29 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
         if (!span.inside(packet.size())) return span_error(entry.name, span, packet.size());
         const ByteSpan field = packet.subspan(span.first, span.size);
 
-        Result<bool> little = names.little_endian(entry.byte_order);
-        if (!little) return std::move(little).error();
-        Result<const Codec*> codec = names.codec(entry.encoding);
-        if (!codec) return std::move(codec).error();
-        if (*codec == nullptr) return unsupported_encoding(entry.encoding);
+        bool little = false;
+        if (!names.known_byte_order(entry.byte_order, little)) {
+            Result<bool> matched = names.match_byte_order(entry.byte_order);
+            if (!matched) return std::move(matched).error();
+            little = *matched;
+        }
+        const Codec* codec = nullptr;
+        if (!names.known_codec(entry.encoding, codec)) {
+            Result<const Codec*> matched = names.match_codec(entry.encoding);
+            if (!matched) return std::move(matched).error();
+            codec = *matched;
+        }
+        if (codec == nullptr) return unsupported_encoding(entry.encoding);
 
-        Result<Ref> value = decode_field(**codec, entry, field, *little, scratch);
-        if (!value) return std::move(value).error();
+        Error error = already_raised();
+        const Ref value = Ref::steal(decode_field(*codec, entry, field, little, scratch, error));
+        if (!value) return error;
         if (PyUnicode_CheckExact(entry.name)) {
-            if (PyDict_SetItem(result.get(), entry.name, value->get()) < 0) return already_raised();
+            if (PyDict_SetItem(result.get(), entry.name, value.get()) < 0) return already_raised();
         } else {
             Result<Ref> key = name_key(entry.name);
             if (!key) return std::move(key).error();
-            if (PyDict_SetItem(result.get(), key->get(), value->get()) < 0) return already_raised();
+            if (PyDict_SetItem(result.get(), key->get(), value.get()) < 0) return already_raised();
         }
         running = position + entry.bits;
         // The entry's borrowed texts are not used after this point.
