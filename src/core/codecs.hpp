@@ -94,18 +94,17 @@ constexpr Codec reserved(std::string_view name, std::string_view label) {
             .label = label};
 }
 
+inline Result<DecodedText> decode_latin1(ByteSpan bytes) { return decode_iso_8859_1(bytes); }
+inline Result<EncodedText> encode_latin1(std::string_view text) { return made(encode_iso_8859_1(text)); }
 constexpr Codec latin1(std::string_view name) {
-    return {.name = name, .family = F::text, .gives = VK::text, .takes = VK::text,
-            .decode_text = [](ByteSpan b) -> Result<DecodedText> { return decode_iso_8859_1(b); },
-            .encode_text = [](std::string_view t) { return made(encode_iso_8859_1(t)); }};
+    return {.name = name, .family = F::text, .gives = VK::text, .takes = VK::text, .decode_text = decode_latin1,
+            .encode_text = encode_latin1};
 }
 
-}  // namespace codec_rows
-
-// In the order of the encodings: integers, decimals, floats, reserved formats, text.
-inline constexpr std::array<Codec, 34> codecs = [] {
-    using namespace codec_rows;
-    std::array<Codec, 34> rows = {{
+// In the order of the encodings: integers, decimals, floats, reserved formats, text. (The
+// conversions are lambdas at namespace scope, so that a function's row can name one as a
+// template argument.)
+inline constexpr std::array<Codec, 34> table = {{
         {.name = "unsigned", .family = F::integer, .gives = VK::unsigned_integer, .takes = VK::unsigned_integer,
          .decode = [](Word p, Bits) noexcept { return p; },
          .encode_number = [](Word v, Bits bits) -> Result<Word> {
@@ -192,9 +191,11 @@ inline constexpr std::array<Codec, 34> codecs = [] {
         latin1("iso_8859_1"),
         {.name = "windows_1252", .family = F::text, .gives = VK::text, .takes = VK::text,
          .decode_text = decode_windows_1252, .encode_text = [](std::string_view t) { return made(encode_windows_1252(t)); }},
-    }};
-    return rows;
-}();
+}};
+
+}  // namespace codec_rows
+
+inline constexpr const std::array<Codec, 34>& codecs = codec_rows::table;
 
 // The row that a lower-cased encoding name selects; null for a name outside the vocabulary.
 [[nodiscard]] const Codec* find_codec(std::string_view lowered) noexcept;

@@ -30,7 +30,7 @@ PyObject* missing_arguments(const FunctionRow& row, const std::array<PyObject*, 
     std::array<const char*, max_parameters> missing{};
     std::size_t count = 0;
     for (std::size_t i = 0; i < row.required; ++i) {
-        if (slots[i] == nullptr) missing[count++] = row.parameters[i].name;
+        if (slots[i] == nullptr) missing[count++] = row.parameters[i];
     }
     std::string list;
     for (std::size_t i = 0; i < count; ++i) {
@@ -48,7 +48,7 @@ PyObject* missing_arguments(const FunctionRow& row, const std::array<PyObject*, 
 
 bool intern_parameter_names(const FunctionRow& row, InternedNames& interned) {
     for (std::size_t i = 0; i < row.count; ++i) {
-        interned[i] = PyUnicode_InternFromString(row.parameters[i].name);
+        interned[i] = PyUnicode_InternFromString(row.parameters[i]);
         if (interned[i] == nullptr) return false;
     }
     return true;
@@ -67,7 +67,7 @@ bool bind_slots(const FunctionRow& row, const InternedNames& interned, PyObject*
         for (Py_ssize_t k = 0; k < keyword_count; ++k) {
             PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
             std::size_t index = 0;
-            while (index < row.count && !keyword_matches(keyword, interned[index], row.parameters[index].name)) {
+            while (index < row.count && !keyword_matches(keyword, interned[index], row.parameters[index])) {
                 ++index;
             }
             if (index == row.count) {
@@ -76,7 +76,7 @@ bool bind_slots(const FunctionRow& row, const InternedNames& interned, PyObject*
             }
             if (slots[index] != nullptr) {
                 PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", row.name,
-                             row.parameters[index].name);
+                             row.parameters[index]);
                 return false;
             }
             slots[index] = args[nargs + k];
@@ -93,8 +93,6 @@ bool bind_slots(const FunctionRow& row, const InternedNames& interned, PyObject*
     }
     return true;
 }
-
-void raise_conversion_error(const Error& error, const char* parameter) { raise_argument_error(error, parameter); }
 
 PyObject* raise_unexpected_exception() {
     PyErr_SetString(PyExc_SystemError, "telbit: unexpected internal failure");

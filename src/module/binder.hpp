@@ -1,58 +1,43 @@
-// The one argument binder: matches fast-call arguments to a function's parameters and
-// converts each by its kind, with the interpreter's own wording for binding errors.
+// The one argument binder: matches fast-call arguments to a function's parameters, converts
+// each by the C++ type its operation takes, and turns the operation's result into a Python
+// object or exception, with the interpreter's own wording for binding errors.
 #pragma once
 
 #include <Python.h>
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
+#include "core/platform.hpp"
 #include "core/text.hpp"
+#include "module/errors.hpp"
 #include "py/convert.hpp"
 #include "py/ref.hpp"
 
 namespace telbit {
 
-enum class Kind : std::uint8_t { byte_string, text, u32, u64, i64, u128, f32, f64, flag, dict, sequence };
-
-struct Parameter {
-    const char* name = nullptr;
-    Kind kind = Kind::u64;
-};
-
 inline constexpr std::size_t max_parameters = 3;
 
-// The converted arguments of one call; only the member of each parameter's kind is set.
-struct Arguments {
-    struct Value {
-        // Only the member of the parameter's kind is ever set (by assignment, which begins its
-        // lifetime); nothing is initialised up front, since every call pays for it.
-        Value() {}  // NOLINT: deliberately leaves the union uninitialised
-        PyObject* object;  // borrowed from the caller for the duration of the call
-        union {
-            ByteSpan bytes;
-            std::string_view text;
-            std::uint64_t u64;
-            std::int64_t i64;
-            std::uint32_t u32;
-            U128 u128;
-            double f64;
-            float f32;
-            bool flag;
-        };
-    };
-    std::array<Value, max_parameters> values;
-    Ref items;  // the recipe, collected into a list or tuple this call owns
-
-    [[nodiscard]] const Value& operator[](std::size_t i) const { return values[i]; }
+// The argument types that are not plain values: a dict taken as it is (borrowed from the
+// caller for the call), and a recipe collected into a list or tuple that the call holds.
+struct DictArgument {
+    PyObject* object;
+};
+struct SequenceArgument {
+    PyObject* list_or_tuple;
 };
 
-using Operation = PyObject* (*)(Arguments&);
+struct FunctionRow;
+using Operation = PyObject* (*)(PyObject* const* bound, const FunctionRow& row);
 
 struct FunctionRow {
     const char* name;
-    std::array<Parameter, max_parameters> parameters;
+    std::array<const char*, max_parameters> parameters;
     std::uint8_t count;     // number of parameters
     std::uint8_t required;  // the rest are optional flags defaulting to False
     Operation operation;
@@ -68,120 +53,179 @@ using InternedNames = std::array<PyObject*, max_parameters>;
 [[nodiscard]] bool bind_slots(const FunctionRow& row, const InternedNames& interned, PyObject* const* args,
                               Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, max_parameters>& slots);
 
-void raise_conversion_error(const Error& error, const char* parameter);
 [[nodiscard]] PyObject* raise_unexpected_exception();
 
-// The general conversion of one bound argument, for whatever the plain cases below leave.
-template <Kind K>
-[[gnu::noinline]] bool convert_argument_general(const char* name, PyObject* object, Arguments& arguments,
-                                                Arguments::Value& value) {
+// One converted argument of C++ type T. `keep` holds what the value points into when the
+// conversion made it (the recipe's list).
+template <class T>
+struct Converted {
+    T value;
+    Ref keep;
+};
+
+// The general conversion of one bound argument, for whatever the plain cases below leave,
+// every refusal included.
+template <class T>
+TELBIT_NOINLINE bool convert_general(const char* name, PyObject* object, Converted<T>& out) {
     const auto failed = [name](const Error& error) {
-        raise_conversion_error(error, name);
+        raise_argument_error(error, name);
         return false;
     };
-    if constexpr (K == Kind::byte_string) {
+    if constexpr (std::is_same_v<T, ByteSpan>) {
         Result<ByteSpan> r = to_byte_string(object);
         if (!r) return failed(r.error());
         // Copied member by member: a whole-struct copy makes the compiler reload the pair with
         // one wide load from two narrow stores, which stalls.
-        value.bytes = ByteSpan(r->data(), r->size());
-    } else if constexpr (K == Kind::text) {
+        out.value = ByteSpan(r->data(), r->size());
+    } else if constexpr (std::is_same_v<T, std::string_view>) {
         Result<std::string_view> r = to_text(object);
         if (!r) return failed(r.error());
-        value.text = std::string_view(r->data(), r->size());
-    } else if constexpr (K == Kind::u32) {
+        out.value = std::string_view(r->data(), r->size());
+    } else if constexpr (std::is_same_v<T, std::uint32_t>) {
         Result<std::uint32_t> r = to_u32(object);
         if (!r) return failed(r.error());
-        value.u32 = *r;
-    } else if constexpr (K == Kind::u64) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         Result<std::uint64_t> r = to_u64(object);
         if (!r) return failed(r.error());
-        value.u64 = *r;
-    } else if constexpr (K == Kind::i64) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, std::int64_t>) {
         Result<std::int64_t> r = to_i64(object);
         if (!r) return failed(r.error());
-        value.i64 = *r;
-    } else if constexpr (K == Kind::u128) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, U128>) {
         Result<U128> r = to_u128(object);
         if (!r) return failed(r.error());
-        value.u128 = *r;
-    } else if constexpr (K == Kind::f32) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, float>) {
         Result<float> r = to_f32(object);
         if (!r) return failed(r.error());
-        value.f32 = *r;
-    } else if constexpr (K == Kind::f64) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, double>) {
         Result<double> r = to_f64(object);
         if (!r) return failed(r.error());
-        value.f64 = *r;
-    } else if constexpr (K == Kind::flag) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, bool>) {
         Result<bool> r = to_flag(object);
         if (!r) return failed(r.error());
-        value.flag = *r;
-    } else if constexpr (K == Kind::dict) {
+        out.value = *r;
+    } else if constexpr (std::is_same_v<T, DictArgument>) {
         Status r = check_dict(object);
         if (!r) return failed(r.error());
+        out.value = DictArgument{object};
     } else {
+        static_assert(std::is_same_v<T, SequenceArgument>, "no conversion for this parameter type");
         Result<Ref> r = to_item_list(object);
         if (!r) return failed(r.error());
-        arguments.items = std::move(*r);
+        out.keep = std::move(*r);
+        out.value = SequenceArgument{out.keep.get()};
     }
     return true;
 }
 
-// Convert one bound argument by its kind (a template parameter, so each function's
-// conversions compile to straight-line code); false when it failed, with the error raised.
-// The objects a call usually passes are converted here in registers; everything else, and
-// every refusal, goes to the general conversion.
-template <Kind K>
-bool convert_argument(const char* name, PyObject* object, Arguments& arguments, Arguments::Value& value) {
-    value.object = object;
-    if constexpr (K == Kind::byte_string) {
+// Convert one bound argument to T; false when it failed, with the error raised. The objects a
+// call usually passes are converted here in registers; everything else goes to the general
+// conversion.
+template <class T>
+TELBIT_ALWAYS_INLINE bool convert_argument(const char* name, PyObject* object, Converted<T>& out) {
+    if constexpr (std::is_same_v<T, ByteSpan>) {
         if (PyBytes_Check(object)) {
-            value.bytes = ByteSpan(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
-                                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+            out.value = ByteSpan(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                                 static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
             return true;
         }
-    } else if constexpr (K == Kind::text) {
+    } else if constexpr (std::is_same_v<T, std::string_view>) {
         if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object)) {
-            value.text = std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
-                                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
+            out.value = std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
+                                         static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
             return true;
         }
-    } else if constexpr (K == Kind::u32) {
-        // The integers go through a local: a union member begins its life only by assignment.
-        if (std::uint32_t number = 0; plain_u32(object, number)) {
-            value.u32 = number;
-            return true;
-        }
-    } else if constexpr (K == Kind::u64) {
-        if (std::uint64_t number = 0; plain_u64(object, number)) {
-            value.u64 = number;
-            return true;
-        }
-    } else if constexpr (K == Kind::i64) {
-        if (std::int64_t number = 0; plain_i64(object, number)) {
-            value.i64 = number;
-            return true;
-        }
-    } else if constexpr (K == Kind::f32) {
+    } else if constexpr (std::is_same_v<T, std::uint32_t>) {
+        if (plain_u32(object, out.value)) return true;
+    } else if constexpr (std::is_same_v<T, std::uint64_t>) {
+        if (plain_u64(object, out.value)) return true;
+    } else if constexpr (std::is_same_v<T, std::int64_t>) {
+        if (plain_i64(object, out.value)) return true;
+    } else if constexpr (std::is_same_v<T, float>) {
         if (PyFloat_CheckExact(object)) {
-            value.f32 = round_to_binary32(PyFloat_AS_DOUBLE(object));
+            out.value = round_to_binary32(PyFloat_AS_DOUBLE(object));
             return true;
         }
-    } else if constexpr (K == Kind::f64) {
+    } else if constexpr (std::is_same_v<T, double>) {
         if (PyFloat_CheckExact(object)) {
-            value.f64 = PyFloat_AS_DOUBLE(object);
+            out.value = PyFloat_AS_DOUBLE(object);
             return true;
         }
-    } else if constexpr (K == Kind::flag) {
+    } else if constexpr (std::is_same_v<T, bool>) {
         if (object == Py_True || object == Py_False) {
-            value.flag = object == Py_True;
+            out.value = object == Py_True;
             return true;
         }
-    } else if constexpr (K == Kind::dict) {
-        if (PyDict_Check(object)) return true;
+    } else if constexpr (std::is_same_v<T, DictArgument>) {
+        if (PyDict_Check(object)) {
+            out.value = DictArgument{object};
+            return true;
+        }
     }
-    return convert_argument_general<K>(name, object, arguments, value);
+    return convert_general(name, object, out);
+}
+
+// The results operations give, as Python objects; an error is raised as its own class.
+inline PyObject* to_python(PyObject* object) noexcept { return object; }  // already made, or raised
+inline PyObject* to_python(std::int64_t value) { return PyLong_FromLongLong(value); }
+inline PyObject* to_python(std::uint64_t value) {
+    // The signed constructor has the interpreter's fast path for small values.
+    return value <= 0x7FFFFFFFFFFFFFFFULL ? PyLong_FromLongLong(static_cast<long long>(value))
+                                          : PyLong_FromUnsignedLongLong(value);
+}
+inline PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
+inline PyObject* to_python(const DecodedText& text) { return new_text(text); }
+inline PyObject* to_python(const std::string& bytes) { return new_bytes(bytes); }
+inline PyObject* to_python(const EncodedText& text) { return new_bytes(text.bytes()); }
+inline PyObject* to_python(const Error& error) { return raise_error(error); }
+template <class T>
+PyObject* to_python(const Result<T>& result) {
+    return result ? to_python(*result) : raise_error(result.error());
+}
+
+// The parameter types of an operation, read off its function type.
+template <class F>
+struct Signature;
+template <class R, class... P>
+struct Signature<R (*)(P...)> {
+    using Parameters = std::tuple<std::remove_cvref_t<P>...>;
+    static constexpr std::size_t arity = sizeof...(P);
+};
+template <class R, class... P>
+struct Signature<R (*)(P...) noexcept> : Signature<R (*)(P...)> {};
+
+// The operation of a row: converts the bound arguments to the types the function takes,
+// calls it, and converts its result. The conversions follow from the function itself, so a
+// row and its function cannot read different argument slots.
+template <auto Function>
+PyObject* thunk(PyObject* const* bound, const FunctionRow& row) {
+    using Parameters = typename Signature<decltype(Function)>::Parameters;
+    return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
+        std::tuple<Converted<std::tuple_element_t<I, Parameters>>...> arguments;
+        if (!(convert_argument(row.parameters[I], bound[I], std::get<I>(arguments)) && ...)) return nullptr;
+        return to_python(Function(std::move(std::get<I>(arguments).value)...));
+    }(std::make_index_sequence<std::tuple_size_v<Parameters>>{});
+}
+
+// A row for `Function`, whose parameters are named by `names`; a third parameter, when there
+// is one beyond `required`, is an optional flag that defaults to False.
+template <auto Function, std::size_t N>
+consteval FunctionRow row(const char* name, const char* const (&names)[N], std::size_t required = N) {
+    using Parameters = typename Signature<decltype(Function)>::Parameters;
+    static_assert(N == std::tuple_size_v<Parameters>, "a name for each parameter");
+    static_assert(N <= max_parameters);
+    // bind_slots fills an omitted optional parameter with False, so only a flag may be one.
+    if (required < N && !std::is_same_v<std::tuple_element_t<N - 1, Parameters>, bool>) {
+        throw "an optional parameter must be a flag";  // not a constant expression: does not compile
+    }
+    FunctionRow made{name, {}, static_cast<std::uint8_t>(N), static_cast<std::uint8_t>(required), thunk<Function>};
+    for (std::size_t i = 0; i < N; ++i) made.parameters[i] = names[i];
+    return made;
 }
 
 }  // namespace telbit
