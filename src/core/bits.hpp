@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "core/platform.hpp"
+
 namespace telbit {
 
 // The pattern of `bits` one-bits. A shift by 64 or more is undefined, so the
@@ -26,7 +28,7 @@ namespace telbit {
     value = ((value >> 1) & 0x5555555555555555ULL) | ((value & 0x5555555555555555ULL) << 1);
     value = ((value >> 2) & 0x3333333333333333ULL) | ((value & 0x3333333333333333ULL) << 2);
     value = ((value >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((value & 0x0F0F0F0F0F0F0F0FULL) << 4);
-    return __builtin_bswap64(value);
+    return byteswap64(value);
 }
 
 // Mirror the low `bits` bits of `value` (bit i moves to bit bits-1-i) and drop the rest.

@@ -3,12 +3,11 @@
 
 #include <bit>
 
-#if defined(__x86_64__) || defined(__i386__)
+#include "core/platform.hpp"
+
+#if TELBIT_HAVE_F16C
 #include <cpuid.h>
 #include <immintrin.h>
-#define TELBIT_HAVE_F16C_PATH 1
-#else
-#define TELBIT_HAVE_F16C_PATH 0
 #endif
 
 namespace telbit {
@@ -68,7 +67,7 @@ std::uint16_t narrow_portable(float value) noexcept {
     return static_cast<std::uint16_t>(sign | quotient);
 }
 
-#if TELBIT_HAVE_F16C_PATH
+#if TELBIT_HAVE_F16C
 
 namespace {
 
@@ -93,12 +92,14 @@ bool hardware_available() noexcept {
     return available;
 }
 
-__attribute__((target("f16c"))) float widen_hardware(std::uint16_t pattern) noexcept {
+TELBIT_TARGET_F16C float widen_hardware(std::uint16_t pattern) noexcept {
     return _cvtsh_ss(pattern);
 }
 
-__attribute__((target("f16c"))) std::uint16_t narrow_hardware(float value) noexcept {
-    return static_cast<std::uint16_t>(_cvtss_sh(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+// The vector form: clang's scalar _cvtss_sh expands to a compound literal, which is no C++.
+TELBIT_TARGET_F16C std::uint16_t narrow_hardware(float value) noexcept {
+    const __m128i narrowed = _mm_cvtps_ph(_mm_set_ss(value), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    return static_cast<std::uint16_t>(_mm_cvtsi128_si32(narrowed));
 }
 
 #else
