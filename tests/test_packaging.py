@@ -3,8 +3,14 @@
 import importlib.metadata
 import pathlib
 import re
+import sys
+import tomllib
+
+import pytest
 
 import telbit
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 
 def test_metadata():
@@ -14,14 +20,25 @@ def test_metadata():
     assert "MIT" in (metadata.get("License-Expression") or metadata.get("License") or "")
     classifiers = metadata.get_all("Classifier")
     assert "Programming Language :: Python :: Implementation :: CPython" in classifiers
+    assert "Programming Language :: Python :: %d.%d" % sys.version_info[:2] in classifiers
     assert metadata["Requires-Python"] == ">=3.11"
     assert not [r for r in metadata.get_all("Requires-Dist") or [] if "extra ==" not in r]
 
 
+@pytest.mark.skipif(not (ROOT / "pyproject.toml").is_file(), reason="needs the source tree")
+def test_one_version_and_its_changelog_entry():
+    version = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["version"]
+    assert importlib.metadata.version("telbit") == version
+    first_release = next(line for line in (ROOT / "CHANGELOG.md").read_text().splitlines() if line.startswith("## "))
+    assert first_release.split()[1] == version
+
+
 def test_installed_files():
-    files = {str(f) for f in importlib.metadata.files("telbit")}
-    module = pathlib.Path(telbit.__file__).name
-    assert module in files
+    files = importlib.metadata.files("telbit")
+    # The module imported is the one pip installed, not a build lying in a source tree.
+    module = next(f for f in files if f.name == pathlib.Path(telbit.__file__).name)
+    assert pathlib.Path(module.locate()).resolve() == pathlib.Path(telbit.__file__).resolve()
+    files = {str(f) for f in files}
     assert "telbit.pyi" in files and "telbit-stubs/__init__.pyi" in files
     assert not [f for f in files if f.startswith(("tests/", "fuzz/", "bench/", "examples/", "src/"))]
     assert not [f for f in files if f.endswith((".cpp", ".hpp"))]

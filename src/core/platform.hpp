@@ -12,7 +12,8 @@
 #define TELBIT_GNU 0
 #endif
 
-// Keeps a rarely taken path out of line, so that its callers' fast paths stay small.
+// Keeps a rarely taken path out of line, so that its callers' fast paths stay small. It goes
+// after any [[...]] attributes of the declaration: clang refuses them after a GNU attribute.
 #if TELBIT_GNU
 #define TELBIT_NOINLINE __attribute__((noinline))
 #elif defined(_MSC_VER)
