@@ -660,9 +660,8 @@ def test_touchy_keys_in_entries_and_values():
         Touchy.armed = False
 
 
-# The walk remembers the last "encoding" and "byte_order" objects it matched. Here the memo
-# holds the last reference to a str subclass whose __del__ rewrites the texts of the entry
-# being read: the walk must not let go of the memo while it borrows that entry's texts.
+# The walk holds the last reference to a str subclass whose __del__ rewrites the texts of the
+# entry that follows: the walk must not let go of it while it borrows that entry's texts.
 FINALIZER_REWRITES_THE_ENTRY = """
 import telbit
 
@@ -697,7 +696,9 @@ print(run(KEY))
 @pytest.mark.parametrize("key", ["encoding", "byte_order"])
 def test_finalizer_of_a_remembered_name_that_rewrites_the_entry(key):
     output = run_python(FINALIZER_REWRITES_THE_ENTRY.replace("KEY", repr(key)))
-    assert output.strip() == repr({"a": 1, "b": 2, "long_name_" + "y" * 30: 3})
+    # The finaliser runs before the third entry is read, or after it was inserted: either way
+    # the result holds one of the entry's names, whole.
+    assert output.strip() in (repr({"a": 1, "b": 2, "long_name_" + "y" * 30: 3}), repr({"a": 1, "b": 2, "nxxx": 3}))
 
 
 # Every allocation a walk makes, the interpreter's and C++'s alike, fails in the wrapped form.

@@ -146,14 +146,22 @@ std::size_t find_key_index(PyObject* key) noexcept {
     for (std::size_t i = 0; i < key_count; ++i) {
         if (key == recipe_key_objects[i]) return i;
     }
-    // Equal content in another object (a key built at run time rather than a literal).
+    // Equal content in another object (a key built at run time rather than a literal, or
+    // read from a file): the first letter and the length leave one name to compare with.
     if (!PyUnicode_IS_COMPACT_ASCII(key)) return key_count;
     const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-    for (std::size_t i = 0; i < key_count; ++i) {
-        if (text == key_names[i]) return i;
+    if (text.size() < 4) return key_count;
+    std::size_t candidate = key_count;
+    switch (text[0]) {
+        case 'n': candidate = name_key_index; break;
+        case 'e': candidate = encoding_key_index; break;
+        case 'b': candidate = text.size() == 4 ? bits_key_index : byte_order_key_index; break;
+        case 'r': candidate = reverse_bits_key_index; break;
+        case 'o': candidate = offset_bits_key_index; break;
+        default: return key_count;
     }
-    return key_count;
+    return text == key_names[candidate] ? candidate : key_count;
 }
 
 Status read_entry(PyObject* item, Entry& entry, EntryHold& hold) {
@@ -198,9 +206,7 @@ Result<const Codec*> NameMatcher::match_codec(PyObject* text) {
     std::array<char, longest_codec_name> buffer;
     Result<std::string_view> lowered = lower_case(text, buffer);
     if (!lowered) return std::move(lowered).error();
-    const Codec* codec = lowered->empty() ? nullptr : find_codec(*lowered);
-    codecs_.remember(text, codec, retired_encoding_);  // set aside, not let go: see settle()
-    return codec;
+    return lowered->empty() ? nullptr : find_codec(*lowered);
 }
 
 Result<bool> NameMatcher::match_byte_order(PyObject* text) {
@@ -213,9 +219,7 @@ Result<bool> NameMatcher::match_byte_order(PyObject* text) {
         message += "': must be 'big' or 'little'";
         return value_error(std::move(message));
     }
-    const bool little = *lowered == "little";
-    byte_orders_.remember(text, little, retired_byte_order_);
-    return little;
+    return *lowered == "little";
 }
 
 Error unsupported_encoding(PyObject* encoding) {

@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
-#include <utility>
 
 #include "core/codecs.hpp"
 #include "core/result.hpp"
@@ -148,32 +147,6 @@ struct Extent {
     return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ULL) >> 32) & (slots - 1);
 }
 
-// A few answers remembered for str objects, found by the object's address. Each holds a
-// strong reference, so that no other object can take the same address while it is kept.
-template <class Answer, std::size_t Slots>
-class IdentityMemo {
-public:
-    [[nodiscard]] const Answer* find(PyObject* text) const noexcept {
-        const Slot& slot = slots_[slot_of(text)];
-        return slot.object.get() == text ? &slot.answer : nullptr;
-    }
-    // Remember `answer` for `text`; the object it supersedes, if any, goes to `retired`,
-    // which must be empty.
-    void remember(PyObject* text, Answer answer, Ref& retired) noexcept {
-        Slot& slot = slots_[slot_of(text)];
-        retired = std::exchange(slot.object, Ref::borrow(text));
-        slot.answer = answer;
-    }
-
-private:
-    struct Slot {
-        Ref object;
-        Answer answer{};
-    };
-    static std::size_t slot_of(PyObject* text) noexcept { return address_hash(text, Slots); }
-    std::array<Slot, Slots> slots_;
-};
-
 // The encoding and byte-order names as interned strs, made once by init_recipe_layer and
 // kept for the life of the process: a recipe written with literals holds these very objects,
 // so its texts are matched by address alone. Read-only after initialisation.
@@ -213,81 +186,29 @@ private:
 
 extern InternedNames interned_names;
 
-// Lower-cases and matches the "encoding" and "byte_order" texts. Beyond the interned names,
-// recipes repeat the same str objects from entry to entry, so the answers for the last few
-// are kept for the duration of one walk.
-//
-// Letting go of a superseded object may drop its last reference and so run Python code (a
-// str subclass's __del__, a weakref callback), which may rewrite the entry whose texts the
-// walk borrows at that moment. So a superseded object is only set aside while an entry is
-// in use, and let go in `settle`, which the walks call once they are done with the entry.
+// Matches the "encoding" and "byte_order" texts: by address when they are the interned names
+// (as a recipe written with literals holds them), else lower-cased (str.lower() semantics)
+// and compared with the names. Runs no Python code, and holds no reference.
 class NameMatcher {
 public:
-    // The codec the text selects (null when the name is unknown), when it is known already:
-    // an interned name, or one matched before in this walk. No work, and no Python code.
-    [[nodiscard]] bool known_codec(PyObject* text, const Codec*& codec) const noexcept {
+    // The codec the text selects (null when the name is unknown), when the text is an
+    // interned name: no work.
+    [[nodiscard]] static bool known_codec(PyObject* text, const Codec*& codec) noexcept {
         bool found = false;
         codec = interned_names.codec(text, found);
-        if (found) return true;
-        if (const Codec* const* known = codecs_.find(text)) {
-            codec = *known;
-            return true;
-        }
-        return false;
+        return found;
     }
     // The same for the byte order: whether it is "little" (true) or "big" (false).
-    [[nodiscard]] bool known_byte_order(PyObject* text, bool& little) const noexcept {
-        if (const int interned = interned_names.byte_order(text); interned >= 0) {
-            little = interned == 1;
-            return true;
-        }
-        if (const bool* known = byte_orders_.find(text)) {
-            little = *known;
-            return true;
-        }
-        return false;
+    [[nodiscard]] static bool known_byte_order(PyObject* text, bool& little) noexcept {
+        const int interned = interned_names.byte_order(text);
+        little = interned == 1;
+        return interned >= 0;
     }
 
-    // Lower-case and match a text that is not known yet; an error only when lower-casing
-    // itself fails. Runs no Python code.
-    [[nodiscard]] Result<const Codec*> match_codec(PyObject* text);
+    // Lower-case and match any other text; an error only when lower-casing itself fails.
+    [[nodiscard]] static Result<const Codec*> match_codec(PyObject* text);
     // The same for the byte order, or the byte-order error.
-    [[nodiscard]] Result<bool> match_byte_order(PyObject* text);
-
-    // Both in one.
-    [[nodiscard]] Result<const Codec*> codec(PyObject* text) {
-        if (const Codec* codec = nullptr; known_codec(text, codec)) return codec;
-        return match_codec(text);
-    }
-    [[nodiscard]] Result<bool> little_endian(PyObject* text) {
-        if (bool little = false; known_byte_order(text, little)) return little;
-        return match_byte_order(text);
-    }
-
-    // Whether settle() may run Python code.
-    [[nodiscard]] bool settling_runs_code() const noexcept {
-        return may_run_code_when_released(retired_encoding_.get()) ||
-               may_run_code_when_released(retired_byte_order_.get());
-    }
-    // Let go of the objects superseded while the current entry was matched. May run Python
-    // code (settling_runs_code says): call it only where no borrowed pointer is in use.
-    void settle() noexcept {
-        retired_encoding_ = Ref();
-        retired_byte_order_ = Ref();
-    }
-
-private:
-    // Only an exact str can be let go of without running code: it has no finaliser and no
-    // weak references.
-    static bool may_run_code_when_released(PyObject* object) noexcept {
-        return object != nullptr && !PyUnicode_CheckExact(object);
-    }
-    IdentityMemo<const Codec*, 8> codecs_;
-    IdentityMemo<bool, 4> byte_orders_;
-    // Superseded since the last settle; each memo is consulted, and so replaced, at most once
-    // per entry.
-    Ref retired_encoding_;
-    Ref retired_byte_order_;
+    [[nodiscard]] static Result<bool> match_byte_order(PyObject* text);
 };
 
 [[nodiscard]] Error unsupported_encoding(PyObject* encoding);

@@ -190,7 +190,6 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
 
     // Second pass: each value converted and written at its field.
     std::uint64_t running = 0;
-    NameMatcher names;
     ValueFinder finder(values);
     for (std::size_t i = 0; i < count; ++i) {
         PyObject* item = recipe[static_cast<Py_ssize_t>(i)];
@@ -227,8 +226,8 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
 
         const Codec* codec = nullptr;
-        if (!names.known_codec(entry.encoding, codec)) {
-            Result<const Codec*> matched = names.match_codec(entry.encoding);
+        if (!NameMatcher::known_codec(entry.encoding, codec)) {
+            Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
             if (!matched) return std::move(matched).error();
             codec = *matched;
         }
@@ -245,9 +244,13 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
             if (!utf8) return std::move(utf8).error();
             Result<EncodedText> text = codec->encode_text(*utf8);
             if (!text) return std::move(text).error();
-            Result<bool> little = names.little_endian(entry.byte_order);
-            if (!little) return std::move(little).error();
-            write_field_text(bytes, start / 8, text->bytes(), entry.bits, *little);
+            bool little = false;
+            if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
+                Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
+                if (!matched) return std::move(matched).error();
+                little = *matched;
+            }
+            write_field_text(bytes, start / 8, text->bytes(), entry.bits, little);
         } else {
             std::uint64_t word = 0;
             if (!plain_word(codec->takes, found, word)) {
@@ -258,16 +261,14 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
             Result<std::uint64_t> pattern = codec->encode_number(word, entry.bits);
             if (!pattern) return std::move(pattern).error();
             bool little = false;
-            if (!names.known_byte_order(entry.byte_order, little)) {
-                Result<bool> matched = names.match_byte_order(entry.byte_order);
+            if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
+                Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
                 if (!matched) return std::move(matched).error();
                 little = *matched;
             }
             write_field_pattern(bytes, start / 8, *pattern, entry.bits, little, entry.reverse_bits);
         }
         running = start + entry.bits;
-        if (names.settling_runs_code()) runs.before_code();
-        names.settle();
     }
     return packet;
 }

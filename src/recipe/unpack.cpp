@@ -51,7 +51,6 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
     if (!result) return already_raised();
     std::uint64_t running = offset_bits;
     std::vector<std::uint8_t> scratch;
-    NameMatcher names;
     for (Py_ssize_t i = 0; i < recipe.size(); ++i) {
         PyObject* item = recipe[i];
         Entry entry;
@@ -71,14 +70,14 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
         const ByteSpan field = packet.subspan(span.first, span.size);
 
         bool little = false;
-        if (!names.known_byte_order(entry.byte_order, little)) {
-            Result<bool> matched = names.match_byte_order(entry.byte_order);
+        if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
+            Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
             if (!matched) return std::move(matched).error();
             little = *matched;
         }
         const Codec* codec = nullptr;
-        if (!names.known_codec(entry.encoding, codec)) {
-            Result<const Codec*> matched = names.match_codec(entry.encoding);
+        if (!NameMatcher::known_codec(entry.encoding, codec)) {
+            Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
             if (!matched) return std::move(matched).error();
             codec = *matched;
         }
@@ -95,9 +94,6 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
             if (PyDict_SetItem(result.get(), key->get(), value.get()) < 0) return already_raised();
         }
         running = position + entry.bits;
-        // The entry's borrowed texts are not used after this point.
-        if (names.settling_runs_code()) recipe.snapshot();
-        names.settle();
     }
     return result;
 }
