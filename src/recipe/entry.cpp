@@ -3,6 +3,7 @@
 #include "recipe/walk.hpp"
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -41,6 +42,20 @@ Result<Ref> lookup(PyObject* entry, PyObject* key) {
     PyObject* value = PyDict_GetItemWithError(entry, key);
     if (value == nullptr && PyErr_Occurred()) return already_raised();
     return Ref::borrow(value);
+}
+
+// Whether the `size` bytes at `a` and `b` are equal, for 4 <= size <= 16: two loads each,
+// overlapping in the middle, rather than a call to memcmp.
+bool same_short_text(const char* a, const char* b, std::size_t size) noexcept {
+    const auto same = [&]<class Word>(Word) {
+        Word first_a, first_b, last_a, last_b;
+        std::memcpy(&first_a, a, sizeof(Word));
+        std::memcpy(&first_b, b, sizeof(Word));
+        std::memcpy(&last_a, a + size - sizeof(Word), sizeof(Word));
+        std::memcpy(&last_b, b + size - sizeof(Word), sizeof(Word));
+        return first_a == first_b && last_a == last_b;
+    };
+    return size >= 8 ? same(std::uint64_t{}) : same(std::uint32_t{});
 }
 
 Error missing(std::string_view field) {
@@ -143,11 +158,9 @@ bool init_recipe_layer() {
 }
 
 std::size_t find_key_index(PyObject* key) noexcept {
-    for (std::size_t i = 0; i < key_count; ++i) {
-        if (key == recipe_key_objects[i]) return i;
-    }
-    // Equal content in another object (a key built at run time rather than a literal, or
-    // read from a file): the first letter and the length leave one name to compare with.
+    // By content, whether the key is an interned literal out of the usual order or another
+    // object (a key built at run time, or read from a file): the first letter and the length
+    // leave one name to compare with.
     if (!PyUnicode_IS_COMPACT_ASCII(key)) return key_count;
     const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
@@ -161,7 +174,9 @@ std::size_t find_key_index(PyObject* key) noexcept {
         case 'o': candidate = offset_bits_key_index; break;
         default: return key_count;
     }
-    return text == key_names[candidate] ? candidate : key_count;
+    const std::string_view name = key_names[candidate];
+    if (text.size() != name.size()) return key_count;
+    return same_short_text(text.data(), name.data(), name.size()) ? candidate : key_count;
 }
 
 Status read_entry(PyObject* item, Entry& entry, EntryHold& hold) {
