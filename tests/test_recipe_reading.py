@@ -22,7 +22,7 @@ def unpack_error(recipe):
     with pytest.raises(ValueError) as info:
         unpack(recipe)
     assert type(info.value) is ValueError
-    assert info.value.__cause__ is None
+    assert isinstance(info.value.__cause__, BaseException)
     return str(info.value)
 
 

@@ -23,19 +23,6 @@ PyObject* exception_class(ErrorKind kind) {
     return nullptr;
 }
 
-const char* class_name(ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::value_error: return "ValueError";
-        case ErrorKind::key_error: return "KeyError";
-        case ErrorKind::not_implemented: return "NotImplementedError";
-        case ErrorKind::type_error: return "TypeError";
-        case ErrorKind::overflow_error: return "OverflowError";
-        case ErrorKind::memory_error: return "MemoryError";
-        case ErrorKind::raised: break;
-    }
-    return "";
-}
-
 Ref new_str(const std::string& text) {
     return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -71,36 +58,46 @@ PyObject* raise_error(const Error& error) {
     return nullptr;
 }
 
-PyObject* raise_wrapped(const Error& error) {
-    if (error.kind != ErrorKind::raised) {
-        std::string prefix = class_name(error.kind);
-        prefix += ": ";
-        if (error.kind == ErrorKind::key_error) {
-            // str() of a KeyError is the repr() of its message.
-            Ref message = new_str(error.message);
-            if (!message) return nullptr;
-            Ref quoted = Ref::steal(PyObject_Repr(message.get()));
-            if (!quoted) return nullptr;
-            Ref head = new_str(prefix);
-            if (!head) return nullptr;
-            Ref full = Ref::steal(PyUnicode_Concat(head.get(), quoted.get()));
-            if (!full) return nullptr;
-            PyErr_SetObject(PyExc_ValueError, full.get());
+PyObject* raise_wrapped(const Error& error, const FailurePlace& place) {
+    // The inner exception as an object: the very one raised, or one of the error's class
+    // made with its text.
+    Ref inner;
+    if (error.kind == ErrorKind::raised) {
+        inner = Ref::steal(py::take_raised_exception());
+        if (!inner) {
+            PyErr_SetString(PyExc_SystemError, "telbit: error lost on its way to the caller");
             return nullptr;
         }
-        Ref full = new_str(prefix + error.message);
-        if (!full) return nullptr;
-        PyErr_SetObject(PyExc_ValueError, full.get());
-        return nullptr;
+    } else {
+        Ref message = new_str(error.message);
+        if (!message) return nullptr;
+        inner = Ref::steal(PyObject_CallOneArg(exception_class(error.kind), message.get()));
+        if (!inner) return nullptr;
     }
-    Ref value = Ref::steal(py::take_raised_exception());
-    if (!value) {
-        PyErr_SetString(PyExc_SystemError, "telbit: error lost on its way to the caller");
-        return nullptr;
+    // The text is the str() of the inner exception (for a KeyError, the repr() of its
+    // message), or a fixed text when str() itself fails: the exception's own code must not
+    // replace the error being reported.
+    Ref text = Ref::steal(PyObject_Str(inner.get()));
+    if (!text) {
+        PyErr_Clear();
+        text = Ref::steal(PyUnicode_FromString("<exception str() failed>"));
+        if (!text) return nullptr;
     }
-    std::string prefix = type_name(value.get());
-    prefix += ": ";
-    return raise_with_text_of(PyExc_ValueError, prefix, value.get());
+    Ref head = new_str(type_name(inner.get()) + ": ");
+    if (!head) return nullptr;
+    Ref message = Ref::steal(PyUnicode_Concat(head.get(), text.get()));
+    if (!message) return nullptr;
+    Ref wrapped = Ref::steal(PyObject_CallOneArg(PyExc_ValueError, message.get()));
+    if (!wrapped) return nullptr;
+    PyException_SetCause(wrapped.get(), inner.release());  // takes the reference
+    // The note is a help, not the error: when it cannot be made, the error goes without it.
+    if (const std::string note = describe_failure_place(place); !note.empty()) {
+        Ref note_text = new_str(note);
+        Ref added = note_text ? Ref::steal(PyObject_CallMethod(wrapped.get(), "add_note", "O", note_text.get())) : Ref();
+        if (!added) PyErr_Clear();
+    }
+    PyErr_SetObject(PyExc_ValueError, wrapped.get());
+    return nullptr;
 }
 
 PyObject* raise_argument_error(const Error& error, const char* parameter) {

@@ -40,26 +40,27 @@ template <class Walk>
 PyObject* run_walk(const char* where, Walk walk) {
     const RecursionGuard guard(where);
     if (!guard.entered()) return nullptr;
+    FailurePlace place;
     try {
-        Result<Ref> result = walk();
-        return result ? std::move(*result).release() : raise_wrapped(result.error());
+        Result<Ref> result = walk(place);
+        return result ? std::move(*result).release() : raise_wrapped(result.error(), place);
     } catch (const std::bad_alloc&) {
         // The interpreter's own MemoryError has no text; so has this one.
-        return raise_wrapped(memory_error(""));
+        return raise_wrapped(memory_error(""), place);
     }
 }
 
 PyObject* unpack_parameters(ByteSpan packet, std::uint64_t offset_bits, SequenceArgument recipe) {
-    return run_walk(" in unpack_parameters", [&] {
+    return run_walk(" in unpack_parameters", [&](FailurePlace& place) {
         RecipeItems items(recipe.list_or_tuple);
-        return process_recipe(packet, offset_bits, items);
+        return process_recipe(packet, offset_bits, items, place);
     });
 }
 
 PyObject* pack_parameters(SequenceArgument recipe, DictArgument values) {
-    return run_walk(" in pack_parameters", [&] {
+    return run_walk(" in pack_parameters", [&](FailurePlace& place) {
         RecipeItems items(recipe.list_or_tuple);
-        return build_packet(items, values.object);
+        return build_packet(items, values.object, place);
     });
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "core/format.hpp"
+
 namespace telbit {
 
 std::array<PyObject*, key_count> recipe_key_objects{};
@@ -241,6 +243,58 @@ Error unsupported_encoding(PyObject* encoding) {
     std::string message = "Unsupported encoding type: ";
     message += entry_text(encoding);
     return value_error(std::move(message));
+}
+
+}  // namespace telbit
+
+namespace telbit {
+
+void FailurePlace::record(Py_ssize_t index, PyObject* entry_item, PyObject* entry_name, const ByteSpan* packet,
+                          const ByteSpan* bytes) {
+    entry = index;
+    item = Ref::borrow(entry_item);
+    name = Ref::borrow(entry_name);  // null when it was not read
+    if (packet != nullptr && bytes != nullptr) {
+        has_field = true;
+        first = static_cast<std::uint64_t>(bytes->data() - packet->data());
+        field = *bytes;
+    }
+}
+
+std::string describe_failure_place(const FailurePlace& place) {
+    if (place.entry < 0) return {};
+    std::string note = "recipe entry " + std::to_string(place.entry);
+    // The name the walk read, or else whatever str the entry holds under "name" (the sizing
+    // pass of packing reads no name).
+    Ref name = Ref::borrow(place.name.get());
+    if (!name && place.item && PyDict_Check(place.item.get())) {
+        name = Ref::borrow(PyDict_GetItemWithError(place.item.get(), recipe_key_objects[name_key_index]));
+        if (!name) PyErr_Clear();
+    }
+    if (name && PyUnicode_Check(name.get())) {
+        // str's own repr, not a subclass's: the note must not run the recipe's code.
+        Ref quoted = Ref::steal(PyUnicode_Type.tp_repr(name.get()));
+        Py_ssize_t size = 0;
+        const char* text = quoted ? PyUnicode_AsUTF8AndSize(quoted.get(), &size) : nullptr;
+        if (text != nullptr) {
+            note += " (";
+            note.append(text, static_cast<std::size_t>(size));
+            note += ")";
+        } else {
+            PyErr_Clear();
+        }
+    }
+    if (place.has_field) {
+        note += ", bytes " + std::to_string(place.first) + " to " + std::to_string(place.first + place.field.size()) +
+                " of the packet";
+        constexpr std::size_t shown = 16;
+        for (std::size_t i = 0; i < place.field.size() && i < shown; ++i) {
+            note += i == 0 ? ": " : " ";
+            note += hex_byte(place.field[i]);
+        }
+        if (place.field.size() > shown) note += " ...";
+    }
+    return note;
 }
 
 }  // namespace telbit

@@ -150,7 +150,7 @@ Error missing_value(PyObject* name) {
 
 }  // namespace
 
-Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
+Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& place) {
     const auto count = static_cast<std::size_t>(recipe.size());
     CodeRuns runs(recipe);
     Plan plan(count);
@@ -170,7 +170,10 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
             extent.offset = planned.entry.offset;
         } else {
             runs.before_code();
-            if (Status status = read_extent(item, extent); !status) return std::move(status).error();
+            if (Status status = read_extent(item, extent); !status) {
+                place.record(static_cast<Py_ssize_t>(i), item, nullptr);
+                return std::move(status).error();
+            }
         }
         const std::uint64_t start = extent.has_offset ? extent.offset : total;
         total = std::max(total, start + extent.bits);
@@ -195,11 +198,15 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
         PyObject* item = recipe[static_cast<Py_ssize_t>(i)];
         Entry entry;
         EntryHold hold;
+        const auto failed = [&](Error error) -> Error {
+            place.record(static_cast<Py_ssize_t>(i), item, entry.name);
+            return error;
+        };
         if (const PlannedEntry& planned = plan[i]; planned.plain && planned.read_at == runs.count()) {
             entry = planned.entry;  // its texts are still the entry's: no code has run since they were read
         } else if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
             runs.before_code();
-            if (Status status = read_entry(item, entry, hold); !status) return std::move(status).error();
+            if (Status status = read_entry(item, entry, hold); !status) return failed(std::move(status).error());
         }
 
         // Until the bytes are written, the entry's texts are borrowed (or held), and so is the
@@ -215,12 +222,12 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
                 found = finder.look_up(entry.name);
             } else {
                 Result<Ref> key = name_key(entry.name);
-                if (!key) return std::move(key).error();
+                if (!key) return failed(std::move(key).error());
                 found = finder.look_up(key->get());
             }
             if (found == nullptr) {
-                if (PyErr_Occurred()) return already_raised();
-                return missing_value(entry.name);
+                if (PyErr_Occurred()) return failed(already_raised());
+                return failed(missing_value(entry.name));
             }
         }
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
@@ -228,10 +235,10 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
         const Codec* codec = nullptr;
         if (!NameMatcher::known_codec(entry.encoding, codec)) {
             Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
-            if (!matched) return std::move(matched).error();
+            if (!matched) return failed(std::move(matched).error());
             codec = *matched;
         }
-        if (codec == nullptr || !codec->packable()) return unsupported_encoding(entry.encoding);
+        if (codec == nullptr || !codec->packable()) return failed(unsupported_encoding(entry.encoding));
 
         Ref value;  // held only where converting it may run code that drops it from `values`
         if (!converts_without_code(codec->takes, found)) {
@@ -241,13 +248,13 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
         }
         if (codec->is_text()) {
             Result<std::string_view> utf8 = to_text(found);
-            if (!utf8) return std::move(utf8).error();
+            if (!utf8) return failed(std::move(utf8).error());
             Result<EncodedText> text = codec->encode_text(*utf8);
-            if (!text) return std::move(text).error();
+            if (!text) return failed(std::move(text).error());
             bool little = false;
             if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
                 Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-                if (!matched) return std::move(matched).error();
+                if (!matched) return failed(std::move(matched).error());
                 little = *matched;
             }
             write_field_text(bytes, start / 8, text->bytes(), entry.bits, little);
@@ -255,15 +262,15 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values) {
             std::uint64_t word = 0;
             if (!plain_word(codec->takes, found, word)) {
                 Result<std::uint64_t> converted = to_word(codec->takes, found);
-                if (!converted) return std::move(converted).error();
+                if (!converted) return failed(std::move(converted).error());
                 word = *converted;
             }
             Result<std::uint64_t> pattern = codec->encode_number(word, entry.bits);
-            if (!pattern) return std::move(pattern).error();
+            if (!pattern) return failed(std::move(pattern).error());
             bool little = false;
             if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
                 Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-                if (!matched) return std::move(matched).error();
+                if (!matched) return failed(std::move(matched).error());
                 little = *matched;
             }
             write_field_pattern(bytes, start / 8, *pattern, entry.bits, little, entry.reverse_bits);

@@ -46,7 +46,8 @@ Error span_error(PyObject* name, FieldSpan span, std::size_t length) {
 
 }  // namespace
 
-Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe) {
+Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe,
+                           FailurePlace& place) {
     Ref result = Ref::steal(py::new_presized_dict(recipe.size()));
     if (!result) return already_raised();
     std::uint64_t running = offset_bits;
@@ -55,43 +56,47 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
         PyObject* item = recipe[i];
         Entry entry;
         // Taken only by the general reader. The plain reader's borrowed texts need none: from
-        // here to the insertion nothing runs Python code (the matcher lets go of nothing, the
-        // decoders make untracked objects, and the result dict's keys are exact strs).
+        // here to the insertion nothing runs Python code (the decoders make untracked objects,
+        // and the result dict's keys are exact strs).
         EntryHold hold;
+        const auto failed = [&](Error error, const ByteSpan* field = nullptr) -> Error {
+            place.record(i, item, entry.name, &packet, field);
+            return error;
+        };
         if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
             recipe.snapshot();  // reading by the general rules may run code that changes the recipe
-            if (Status status = read_entry(item, entry, hold); !status) return std::move(status).error();
+            if (Status status = read_entry(item, entry, hold); !status) return failed(std::move(status).error());
         }
 
         // Positions wrap modulo 2^64.
         const std::uint64_t position = entry.has_offset ? offset_bits + entry.offset : running;
         const FieldSpan span = field_span(position, entry.bits);
-        if (!span.inside(packet.size())) return span_error(entry.name, span, packet.size());
+        if (!span.inside(packet.size())) return failed(span_error(entry.name, span, packet.size()));
         const ByteSpan field = packet.subspan(span.first, span.size);
 
         bool little = false;
         if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
             Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-            if (!matched) return std::move(matched).error();
+            if (!matched) return failed(std::move(matched).error(), &field);
             little = *matched;
         }
         const Codec* codec = nullptr;
         if (!NameMatcher::known_codec(entry.encoding, codec)) {
             Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
-            if (!matched) return std::move(matched).error();
+            if (!matched) return failed(std::move(matched).error(), &field);
             codec = *matched;
         }
-        if (codec == nullptr) return unsupported_encoding(entry.encoding);
+        if (codec == nullptr) return failed(unsupported_encoding(entry.encoding), &field);
 
         Error error = already_raised();
         const Ref value = Ref::steal(decode_field(*codec, entry, field, little, scratch, error));
-        if (!value) return error;
+        if (!value) return failed(std::move(error), &field);
         if (PyUnicode_CheckExact(entry.name)) {
-            if (PyDict_SetItem(result.get(), entry.name, value.get()) < 0) return already_raised();
+            if (PyDict_SetItem(result.get(), entry.name, value.get()) < 0) return failed(already_raised(), &field);
         } else {
             Result<Ref> key = name_key(entry.name);
-            if (!key) return std::move(key).error();
-            if (PyDict_SetItem(result.get(), key->get(), value.get()) < 0) return already_raised();
+            if (!key) return failed(std::move(key).error(), &field);
+            if (PyDict_SetItem(result.get(), key->get(), value.get()) < 0) return failed(already_raised(), &field);
         }
         running = position + entry.bits;
     }

@@ -11,7 +11,9 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <string>
 
+#include "core/platform.hpp"
 #include "core/result.hpp"
 #include "core/text.hpp"
 #include "py/convert.hpp"
@@ -23,12 +25,33 @@ namespace telbit {
 // initialisation. False with an exception set when they cannot be made.
 [[nodiscard]] bool init_recipe_layer();
 
+// Where a walk failed, for the note its error carries; filled on the failure path only.
+struct FailurePlace {
+    Py_ssize_t entry = -1;  // the failing entry's index in the recipe, -1 outside any entry
+    Ref item;               // the entry itself
+    Ref name;               // its "name", when the walk had read it
+    bool has_field = false;
+    std::uint64_t first = 0;  // unpacking: where the field's bytes start in the packet
+    ByteSpan field;           // and the bytes, inside the caller's packet
+
+    // Out of line: the walks' loops stay as they are without it.
+    TELBIT_NOINLINE void record(Py_ssize_t index, PyObject* entry_item, PyObject* entry_name,
+                                const ByteSpan* packet = nullptr, const ByteSpan* bytes = nullptr);
+};
+
+// "recipe entry 3 ('battery_temp'), bytes 4 to 6 of the packet: 0A FF": the entry's index,
+// its name as the entry holds it (when it is a str), and where the field lies; empty outside
+// any entry. For the failure path only: it may run Python code (looking the name up), and
+// must be called with no exception set.
+[[nodiscard]] std::string describe_failure_place(const FailurePlace& place);
+
 // Walk the recipe over the packet from bit `offset_bits`; the result is a new dict. Throws
 // std::bad_alloc when C++ cannot allocate.
-[[nodiscard]] Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe);
+[[nodiscard]] Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe,
+                                         FailurePlace& place);
 
 // Size, fill and return a new bytes packet for the recipe and the values dict. Throws
 // std::bad_alloc when C++ cannot allocate.
-[[nodiscard]] Result<Ref> build_packet(RecipeItems& recipe, PyObject* values);
+[[nodiscard]] Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& place);
 
 }  // namespace telbit
