@@ -5,7 +5,6 @@ memory side of every test here)."""
 import gc
 import os
 import re
-import subprocess
 import sys
 import textwrap
 from collections.abc import Sequence
@@ -303,8 +302,7 @@ print(sorted(result.items()) == sorted({"a": 0, **{f"n{i}": i + 1 for i in range
 
 def test_emptying_the_call_copy_of_the_recipe_changes_nothing():
     # In a child process: the fault is a read of freed memory, which may crash.
-    result = subprocess.run([sys.executable, "-c", EMPTY_THE_COPY], capture_output=True, text=True, timeout=120)
-    assert (result.returncode, result.stdout.strip()) == (0, "True"), result.stderr[-2000:]
+    assert run_python(EMPTY_THE_COPY).strip() == "True"
 
 
 class Changing:
@@ -509,18 +507,16 @@ def test_sub_interpreter_import_is_refused_and_harmless():
         interpreters.destroy(interpreter)
         print(telbit.decode_utf8(b"still here"))
     """)
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
-    assert result.returncode == 0, result.stderr[-2000:]
+    output = run_python(script)
     # From 3.12 the interpreter itself refuses single-phase modules in isolated interpreters,
     # before the module's own check can run.
     refusal = ("telbit does not support sub-interpreters" if sys.version_info < (3, 12)
                else "module telbit does not support loading in subinterpreters")
-    assert result.stdout.splitlines() == [f"<class 'ImportError'>: {refusal}", "still here"]
+    assert output.splitlines() == [f"<class 'ImportError'>: {refusal}", "still here"]
 
 
 REENTER_THE_FIRST_LOOKUP = """
 import sys
-sys.path.insert(0, {path!r})
 assert "collections.abc" not in sys.modules
 import telbit
 seen = []
@@ -542,10 +538,7 @@ def test_import_hook_that_reenters_the_first_sequence_check():
     # The first check of a recipe that is not a list or tuple imports collections.abc once,
     # under a lock; an import hook that calls telbit again on the same thread must not wait
     # for that lock for ever. A fresh interpreter without site makes that check the first.
-    script = REENTER_THE_FIRST_LOOKUP.format(path=os.path.dirname(telbit.__file__))
-    result = subprocess.run([sys.executable, "-S", "-c", script], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr[-2000:]
-    assert result.stdout.strip() == "{} [{}]"
+    assert run_python(REENTER_THE_FIRST_LOOKUP, "-S", timeout=60).strip() == "{} [{}]"
 
 
 @pytest.mark.parametrize("function, args", [

@@ -2,11 +2,12 @@
 thread gets."""
 
 import sys
+import textwrap
 import threading
 import time
 
 import telbit
-from helpers import field
+from helpers import field, run_python
 
 RECIPE = [
     field("a", "unsigned", 12), field("b", "twos_complement", 16, "little", offset_bits=16),
@@ -69,10 +70,6 @@ def test_concurrent_calls_match_a_single_thread():
 def test_first_use_from_many_threads_at_once():
     # The abstract Sequence type is looked up on first use; a fresh interpreter makes every
     # thread race for that first use.
-    import subprocess
-    import sys
-    import textwrap
-
     script = textwrap.dedent("""
         import threading, collections
         import telbit
@@ -89,9 +86,7 @@ def test_first_use_from_many_threads_at_once():
         assert results == [{"x": 7}] * 16, results
         print("ok")
     """)
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.strip() == "ok"
+    assert run_python(script, timeout=60).strip() == "ok"
 
 
 class Width:
