@@ -7,6 +7,7 @@ import pytest
 
 import telbit
 from helpers import field
+from hostile import Index, raiser
 
 RECIPE = [
     field("a", "unsigned", 12),
@@ -17,16 +18,6 @@ RECIPE = [
 ]
 VALUES = {"a": 0xABC, "b": -5, "c": "ok", "d": 42, "e": 1.5}
 PACKET = bytes.fromhex("ABCDEF4142125678ABCD")
-
-
-class Index:
-    def __index__(self):
-        return 8
-
-
-class Raises:
-    def __index__(self):
-        raise RuntimeError("boom")
 
 
 def name_of_encoder(name):
@@ -41,7 +32,8 @@ def call_cases():
         ("unpack walk error", telbit.unpack_parameters, (PACKET, 0, RECIPE + [field("x", "nope", 8)]), {}),
         ("unpack span error", telbit.unpack_parameters, (b"\x00", 0, RECIPE), {}),
         ("unpack key error", telbit.unpack_parameters, (PACKET, 0, [{"name": "x"}]), {}),
-        ("unpack raising index", telbit.unpack_parameters, (PACKET, 0, [field("x", "unsigned", Raises())]), {}),
+        ("unpack raising index", telbit.unpack_parameters,
+         (PACKET, 0, [field("x", "unsigned", Index(0, raiser(RuntimeError, "boom")))]), {}),
         ("unpack reserved", telbit.unpack_parameters, (PACKET, 0, [field("x", "ti_f32", 8)]), {}),
         ("unpack bad arg", telbit.unpack_parameters, (PACKET, 0, "recipe"), {}),
         ("unpack keywords", telbit.unpack_parameters, (), {"packet_bytes": PACKET, "offset_bits": 0,
@@ -62,7 +54,7 @@ def call_cases():
             good = (0x1234, 16) if name.startswith("decode") else (1234, 16)
             bad_operation = (0x12AF, 16, True) if name.startswith("decode") else (12345, 8)
         elif "complement" in name or "magnitude" in name:
-            good = (200, Index())
+            good = (200, Index(8))
             bad_operation = (500, 4) if name.startswith("encode") else (1, 2, 3)
         else:
             good = (1,)

@@ -7,6 +7,7 @@ import sys
 import pytest
 
 import telbit
+from hostile import Index, Real, raiser
 
 # (name, parameters) in the order the module exposes them.
 U64, I64, U32, F32, F64, BYTES, TEXT, FLAG = "u64", "i64", "u32", "f32", "f64", "bytes", "text", "flag"
@@ -157,25 +158,12 @@ def test_default_and_explicit_none():
     assert str(info.value) == "argument 'signed': 'NoneType' object cannot be cast as 'bool'"
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Floaty:
-    def __float__(self):
-        return 2.5
-
-
 @pytest.mark.parametrize("call, expected", [
     (lambda: telbit.decode_twos_complement(True, 8), 1),
     (lambda: telbit.decode_twos_complement(Index(255), Index(8)), -1),
     (lambda: telbit.decode_twos_complement(2**64 - 1, 64), -1),
     (lambda: telbit.encode_ieee754_f32(1), 0x3F800000),
-    (lambda: telbit.encode_ieee754_f64(Floaty()), 0x4004000000000000),
+    (lambda: telbit.encode_ieee754_f64(Real(2.5)), 0x4004000000000000),
     (lambda: telbit.encode_ieee754_f64(Index(1)), 0x3FF0000000000000),
     (lambda: telbit.decode_ieee754_f128(Index(0x3FFF << 112)), 1.0),
     (lambda: telbit.decode_packed_bcd(0x123D, 16, True), -123),
@@ -287,11 +275,8 @@ class NotReally(TypeError):
 
 
 def test_type_error_subclass_is_not_prefixed():
-    class Bad:
-        def __index__(self):
-            raise NotReally("mine")
     with pytest.raises(NotReally) as info:
-        telbit.decode_twos_complement(Bad(), 8)
+        telbit.decode_twos_complement(Index(0, raiser(NotReally, "mine")), 8)
     assert str(info.value) == "mine"
 
 

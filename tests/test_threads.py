@@ -8,6 +8,7 @@ import time
 
 import telbit
 from helpers import field, run_python
+from hostile import Index
 
 RECIPE = [
     field("a", "unsigned", 12), field("b", "twos_complement", 16, "little", offset_bits=16),
@@ -89,21 +90,12 @@ def test_first_use_from_many_threads_at_once():
     assert run_python(script, timeout=60).strip() == "ok"
 
 
-class Width:
-    """A width read through Python code, so that other threads run in the middle of a walk."""
-
-    def __init__(self, bits):
-        self.bits = bits
-
-    def __index__(self):
-        time.sleep(0)  # gives the interpreter lock away
-        return self.bits
-
-
 def test_threads_switching_in_the_middle_of_walks():
     recipe = [dict(entry) for entry in RECIPE]
     for entry in recipe:
-        entry["bits"] = Width(entry["bits"])
+        # A width read through Python code that gives the interpreter lock away, so that other
+        # threads run in the middle of a walk.
+        entry["bits"] = Index(entry["bits"], lambda: time.sleep(0))
         entry["name"] = "".join(["par", "am_", entry["name"]])  # names that are not interned
     values = {entry["name"]: VALUES[name] for entry, name in zip(recipe, VALUES)}
     recipe_tuple = tuple(recipe)
