@@ -188,23 +188,6 @@ def test_bytes_and_str_subclasses_everywhere():
     assert telbit.encode_utf16be(S("A")) == b"\x00A"
 
 
-def test_many_hostile_calls_keep_refcounts():
-    entry = field("a", "unsigned", 8)
-    victim = "".join(["vic", "tim"])
-    before = sys.getrefcount(victim)
-    for _ in range(200):
-        entry["bits"] = Index(8, lambda: entry.__setitem__("name", victim))
-        entry["name"] = "a"
-        try:
-            unpack([entry])
-        except ValueError:
-            pass
-    entry["name"] = "a"
-    entry["bits"] = 8
-    gc.collect()
-    assert sys.getrefcount(victim) == before
-
-
 # The call's own copy of the recipe must be out of reach of Python code that runs during the
 # walk: code that finds it (through the garbage collector's referrer lists) and empties it
 # frees the entries the walk is about to read.

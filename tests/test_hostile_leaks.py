@@ -1,24 +1,15 @@
 """Hostile paths keep every reference count: the objects a call is given, the objects its
 hostile hooks create, and the interpreter's block count over many rounds."""
 
-import gc
-import sys
-
 import pytest
 
 import telbit
 from helpers import field
 from hostile import (Changing, Index, LyingBytes, LyingSequence, Meddling, Number, Spiteful, Unhashable,
                      Unrepresentable, grow, impostor, raiser)
+from leakcheck import assert_allocates_nothing_that_stays, assert_keeps_refcounts, swallow
 
 PACKET = bytes(range(1, 33))
-
-
-def swallow(call):
-    try:
-        call()
-    except Exception:
-        pass
 
 
 def case_renamed_mid_read():
@@ -117,26 +108,9 @@ CASES = {name[len("case_"):]: builder for name, builder in globals().items() if 
 
 @pytest.mark.parametrize("builder", CASES.values(), ids=CASES.keys())
 def test_hostile_paths_keep_reference_counts(builder):
-    call, watched = builder()
-    watched = [o for o in watched if sys.getrefcount(o) < 10**8]  # immortal-like objects are shared
-    call()
-    gc.collect()
-    before = [sys.getrefcount(o) for o in watched]
-    for _ in range(20):
-        call()
-    gc.collect()
-    assert [sys.getrefcount(o) for o in watched] == before
+    assert_keeps_refcounts(*builder())
 
 
 def test_hostile_paths_allocate_nothing_that_stays():
     calls = [builder()[0] for builder in CASES.values() if builder is not case_runaway_reentry]
-    for call in calls:
-        call()
-    gc.collect()
-    before = sys.getallocatedblocks()
-    for _ in range(200):
-        for call in calls:
-            call()
-    gc.collect()
-    grown = sys.getallocatedblocks() - before
-    assert grown < 100, f"{grown} blocks more after {200 * len(calls)} hostile calls"
+    assert_allocates_nothing_that_stays(calls, rounds=200)

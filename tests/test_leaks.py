@@ -1,13 +1,11 @@
 """No reference is leaked or lost, on success and on every kind of error path."""
 
-import gc
-import sys
-
 import pytest
 
 import telbit
 from helpers import field
 from hostile import Index, raiser
+from leakcheck import assert_allocates_nothing_that_stays, assert_keeps_refcounts
 
 RECIPE = [
     field("a", "unsigned", 12),
@@ -69,46 +67,21 @@ def call_cases():
 CASES = call_cases()
 
 
-def run(function, args, kwargs):
-    try:
-        function(*args, **kwargs)
-    except Exception:
-        pass
-
-
 @pytest.mark.parametrize("label, function, args, kwargs", CASES, ids=[c[0] for c in CASES])
 def test_argument_refcounts_unchanged(label, function, args, kwargs):
-    # Statically allocated objects (small ints, True) are shared with the rest of the process.
-    objects = [o for o in list(args) + list(kwargs.values()) if sys.getrefcount(o) < 10**8]
-    run(function, args, kwargs)
-    before = [sys.getrefcount(o) for o in objects]
-    for _ in range(20):
-        run(function, args, kwargs)
-    assert [sys.getrefcount(o) for o in objects] == before
+    assert_keeps_refcounts(lambda: function(*args, **kwargs), [*args, *kwargs.values()], collect=False)
 
 
 def test_no_growth_in_allocated_blocks():
-    for _, function, args, kwargs in CASES:
-        run(function, args, kwargs)
-    gc.collect()
-    before = sys.getallocatedblocks()
-    for _ in range(300):
-        for _, function, args, kwargs in CASES:
-            run(function, args, kwargs)
-    gc.collect()
-    grown = sys.getallocatedblocks() - before
-    # 300 rounds of every path: a leak of even one object per call shows up as thousands.
-    assert grown < 100, f"{grown} blocks more after {300 * len(CASES)} calls"
+    assert_allocates_nothing_that_stays([lambda c=c: c[1](*c[2], **c[3]) for c in CASES], rounds=300)
 
 
 def test_recipe_items_refcounts_unchanged():
     entries = [dict(e) for e in RECIPE]
-    names = [e["name"] for e in entries]
-    run(telbit.unpack_parameters, (PACKET, 0, entries), {})
-    run(telbit.pack_parameters, (entries, VALUES), {})
-    before = [sys.getrefcount(o) for o in entries + names + list(VALUES.values())]
-    for _ in range(50):
-        run(telbit.unpack_parameters, (PACKET, 0, entries), {})
-        run(telbit.pack_parameters, (entries, VALUES), {})
-        run(telbit.pack_parameters, (entries, {}), {})
-    assert [sys.getrefcount(o) for o in entries + names + list(VALUES.values())] == before
+
+    def call():
+        telbit.unpack_parameters(PACKET, 0, entries)
+        telbit.pack_parameters(entries, VALUES)
+        telbit.pack_parameters(entries, {})
+
+    assert_keeps_refcounts(call, entries + [e["name"] for e in entries] + list(VALUES.values()), rounds=50)
