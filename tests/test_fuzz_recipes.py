@@ -6,15 +6,11 @@ import math
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import telbit
+from functions import RECIPE_ENCODINGS
 from hostile import Number
 
-NAMES = ["utf8", "utf16", "utf32", "ti_f32", "ti_f40", "latin1", "dec_f32", "dec_f64", "ibm_f32", "ibm_f64",
-         "utf16le", "utf16be", "utf32le", "utf32be", "unsigned", "us_ascii", "packed_bcd", "iso_8859_1",
-         "ieee754_f16", "ieee754_f32", "ieee754_f64", "unpacked_bcd", "ieee754_f128", "windows_1252",
-         "sign_magnitude", "ones_complement", "twos_complement", "ieee754_1985_f32", "ieee754_1985_f64",
-         "ieee754_1985_f80", "packed_bcd_signed", "mil_std_1750a_f32", "mil_std_1750a_f48", "unpacked_bcd_signed"]
-
-encodings = st.one_of(st.sampled_from(NAMES), st.sampled_from(NAMES).map(str.upper), st.text(max_size=8))
+encodings = st.one_of(st.sampled_from(RECIPE_ENCODINGS), st.sampled_from(RECIPE_ENCODINGS).map(str.upper),
+                      st.text(max_size=8))
 anything = st.one_of(st.none(), st.booleans(), st.integers(-2**70, 2**70), st.floats(), st.text(max_size=6),
                      st.binary(max_size=6), st.lists(st.integers(), max_size=2))
 entries = st.fixed_dictionaries(
