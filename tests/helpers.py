@@ -8,6 +8,21 @@ def field(name, encoding, bits, byte_order="big", reverse_bits=False, **extra):
     return entry
 
 
+def text_recipe(encoding, bits, byte_order):
+    """A text field "t" between the marker fields "a" and "b" (0xAA and 0x55 in expected_text_packet)."""
+    # The markers are packed first, so a text that spilled out of its field would show.
+    size = (bits + 7) // 8
+    return [field("b", "unsigned", 8, offset_bits=8 + 8 * size), field("a", "unsigned", 8, offset_bits=0),
+            field("t", encoding, bits, byte_order, offset_bits=8)]
+
+
+def expected_text_packet(encoded, bits, byte_order):
+    """Marker byte, the field's own ceil(bits / 8) bytes, marker byte: the text never spills."""
+    size = (bits + 7) // 8
+    body = encoded[::-1] if byte_order == "little" else encoded
+    return b"\xaa" + body[:size].ljust(size, b"\x00") + b"\x55"
+
+
 def wrapped(exc_type, text):
     """The message of a recipe walk error as the caller sees it."""
     return f"{exc_type.__name__}: {text}"

@@ -6,8 +6,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import telbit
-from helpers import field, wrapped
-from test_unicode import expected_text_packet, text_recipe
+from helpers import expected_text_packet, field, text_recipe, wrapped
 
 INDEX_FILE = pathlib.Path(__file__).parent / "data" / "index-windows-1252.txt"
 

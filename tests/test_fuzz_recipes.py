@@ -6,14 +6,11 @@ import math
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import telbit
+from functions import RECIPE_ENCODINGS
+from hostile import Number
 
-NAMES = ["utf8", "utf16", "utf32", "ti_f32", "ti_f40", "latin1", "dec_f32", "dec_f64", "ibm_f32", "ibm_f64",
-         "utf16le", "utf16be", "utf32le", "utf32be", "unsigned", "us_ascii", "packed_bcd", "iso_8859_1",
-         "ieee754_f16", "ieee754_f32", "ieee754_f64", "unpacked_bcd", "ieee754_f128", "windows_1252",
-         "sign_magnitude", "ones_complement", "twos_complement", "ieee754_1985_f32", "ieee754_1985_f64",
-         "ieee754_1985_f80", "packed_bcd_signed", "mil_std_1750a_f32", "mil_std_1750a_f48", "unpacked_bcd_signed"]
-
-encodings = st.one_of(st.sampled_from(NAMES), st.sampled_from(NAMES).map(str.upper), st.text(max_size=8))
+encodings = st.one_of(st.sampled_from(RECIPE_ENCODINGS), st.sampled_from(RECIPE_ENCODINGS).map(str.upper),
+                      st.text(max_size=8))
 anything = st.one_of(st.none(), st.booleans(), st.integers(-2**70, 2**70), st.floats(), st.text(max_size=6),
                      st.binary(max_size=6), st.lists(st.integers(), max_size=2))
 entries = st.fixed_dictionaries(
@@ -132,19 +129,6 @@ def test_pack_then_unpack_gives_the_values_back(fields):
     assert telbit.unpack_parameters(packet, 0, recipe) == values
 
 
-class Indexable:
-    """A number that is neither int nor float: read through __index__ or __float__."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-    def __float__(self):
-        return float(self.value)
-
-
 @settings(max_examples=200, deadline=None)
 @given(st.lists(st.tuples(numeric_fields(), st.sampled_from(["big", "little"]), st.booleans(), st.booleans()),
                 min_size=1, max_size=6))
@@ -156,7 +140,7 @@ def test_pack_reads_values_through_their_hooks(fields):
         recipe.append({"name": name, "encoding": encoding, "bits": bits, "byte_order": byte_order,
                        "reverse_bits": reverse})
         plain[name] = value
-        hooked[name] = Indexable(value) if wrap else value
+        hooked[name] = Number(value) if wrap else value
     assert telbit.pack_parameters(recipe, hooked) == telbit.pack_parameters(recipe, plain)
 
 

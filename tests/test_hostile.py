@@ -6,7 +6,6 @@ import gc
 import importlib.util
 import os
 import re
-import subprocess
 import sys
 import textwrap
 from collections.abc import Sequence
@@ -15,6 +14,8 @@ import pytest
 
 import telbit
 from helpers import field, run_python, wrapped
+from hostile import (Changing, Index, LyingBytes, LyingSequence, Meddling, Number, Spiteful, Touchy, Unhashable,
+                     Unrepresentable, grow, impostor, raiser)
 
 PACKET = bytes(range(1, 33))
 
@@ -23,22 +24,10 @@ def unpack(recipe, packet=PACKET):
     return telbit.unpack_parameters(packet, 0, recipe)
 
 
-class Mutating:
-    """An __index__ that runs arbitrary code, then answers."""
-
-    def __init__(self, value, action):
-        self.value = value
-        self.action = action
-
-    def __index__(self):
-        self.action()
-        return self.value
-
-
 def test_index_that_empties_the_entry_being_read():
     # The keys read after "bits" are gone; the name and encoding read before stay valid.
     entry = field("name-" + "x" * 20, "unsigned", None)
-    entry["bits"] = Mutating(8, entry.clear)
+    entry["bits"] = Index(8, entry.clear)
     with pytest.raises(ValueError) as info:
         unpack([entry])
     assert str(info.value) == wrapped(KeyError, repr("Recipe missing required field: 'byte_order'"))
@@ -52,7 +41,7 @@ def test_index_that_replaces_the_name_while_it_is_used():
         entry["encoding"] = "utf8"
         gc.collect()
 
-    entry["bits"] = Mutating(8, replace)
+    entry["bits"] = Index(8, replace)
     # The walk keeps the name and encoding it has read.
     assert unpack([entry]) == {"temperature_sensor": 1}
     assert entry["name"] == "other"
@@ -60,7 +49,7 @@ def test_index_that_replaces_the_name_while_it_is_used():
 
 def test_offset_that_mutates_the_recipe_list():
     recipe = [field("a", "unsigned", 8), field("b", "unsigned", 8)]
-    recipe[0]["offset_bits"] = Mutating(8, lambda: (recipe.clear(), recipe.append("junk"), gc.collect()))
+    recipe[0]["offset_bits"] = Index(8, lambda: (recipe.clear(), recipe.append("junk"), gc.collect()))
     # The recipe was collected when the call began; changing the list does not change the walk.
     assert unpack(recipe) == {"a": 2, "b": 3}
     assert recipe == ["junk"]
@@ -69,7 +58,7 @@ def test_offset_that_mutates_the_recipe_list():
 def test_value_that_empties_the_values_and_the_recipe():
     recipe = [field("a", "unsigned", 8), field("b", "twos_complement", 8)]
     values = {}
-    values["a"] = Mutating(7, lambda: (values.clear(), recipe[1].clear(), gc.collect()))
+    values["a"] = Index(7, lambda: (values.clear(), recipe[1].clear(), gc.collect()))
     values["b"] = -1
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters(recipe, values)
@@ -84,28 +73,13 @@ def test_value_whose_conversion_frees_the_entry_text():
         recipe[0]["name"] = recipe[0]["encoding"] = recipe[0]["byte_order"] = None
         gc.collect()
 
-    assert telbit.pack_parameters(recipe, {"long_name_abc": Mutating(9, scrub)}) == b"\x09"
-
-
-class ClearingKey(str):
-    """A key whose comparison clears the dict that holds it."""
-
-    target = None
-
-    def __hash__(self):
-        return hash("bits")
-
-    def __eq__(self, other):
-        if ClearingKey.target is not None:
-            ClearingKey.target.clear()
-            ClearingKey.target = None
-        return False
+    assert telbit.pack_parameters(recipe, {"long_name_abc": Index(9, scrub)}) == b"\x09"
 
 
 def test_key_comparison_that_clears_the_entry():
-    entry = {"name": "x", "encoding": "unsigned", ClearingKey("k"): 1, "byte_order": "big", "reverse_bits": False}
+    entry = {"name": "x", "encoding": "unsigned", Meddling("k"): 1, "byte_order": "big", "reverse_bits": False}
     entry["bits"] = 8
-    ClearingKey.target = entry
+    Meddling.then = entry.clear
     with pytest.raises(ValueError) as info:
         unpack([entry])
     # Looking up "bits" compared with the odd key, which emptied the entry.
@@ -113,28 +87,23 @@ def test_key_comparison_that_clears_the_entry():
 
 
 def test_values_key_comparison_that_clears_values():
-    values = {ClearingKey("k"): 0}
+    values = {Meddling("k"): 0}
     values["bits"] = 5
-    ClearingKey.target = values
+    Meddling.then = values.clear
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters([field("bits", "unsigned", 8)], values)
     assert str(info.value) == wrapped(KeyError, repr("Missing value for parameter: 'bits'"))
 
 
-class RaisingHash(str):
-    def __hash__(self):
-        raise ZeroDivisionError("no hash")
-
-
 def test_name_that_cannot_be_hashed_is_copied_to_a_plain_str():
     # The result key is a plain str equal to the name, so its own __hash__ never runs.
-    assert unpack([field(RaisingHash("a"), "unsigned", 8)]) == {"a": 1}
+    assert unpack([field(Unhashable("a"), "unsigned", 8)]) == {"a": 1}
 
 
 @pytest.mark.parametrize("bad, exc_name", [
-    (Mutating(2**70, lambda: None), "OverflowError"),
-    (Mutating(-1, lambda: None), "OverflowError"),
-    (Mutating(0, lambda: 1 / 0), "ZeroDivisionError"),
+    (Index(2**70), "OverflowError"),
+    (Index(-1), "OverflowError"),
+    (Index(0, lambda: 1 / 0), "ZeroDivisionError"),
 ])
 def test_index_results_and_failures(bad, exc_name):
     with pytest.raises(ValueError) as info:
@@ -165,17 +134,6 @@ def test_float_returning_non_float():
     with pytest.raises(ValueError) as info:
         telbit.pack_parameters([field("f", "ieee754_f64", 64)], {"f": Weird()})
     assert str(info.value).startswith("TypeError: ")
-
-
-class LyingSequence(Sequence):
-    def __init__(self, items, length):
-        self.items, self.length = items, length
-
-    def __len__(self):
-        return self.length
-
-    def __getitem__(self, index):
-        return self.items[index]
 
 
 @pytest.mark.parametrize("length", [0, 1, 10**9])
@@ -212,24 +170,12 @@ def test_list_subclass_iteration_is_used():
 
 
 def test_exception_str_failure_in_packing():
-    class Unprintable(Exception):
-        def __str__(self):
-            raise RuntimeError("nope")
-
-    class Bad:
-        def __index__(self):
-            raise Unprintable()
-
     with pytest.raises(ValueError) as info:
-        telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Bad()})
+        telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Index(0, raiser(Spiteful))})
     assert str(info.value).endswith(": <exception str() failed>")
 
 
 def test_bytes_and_str_subclasses_everywhere():
-    class B(bytes):
-        def __len__(self):
-            return 10**6
-
     class S(str):
         def __str__(self):
             return "other"
@@ -238,26 +184,9 @@ def test_bytes_and_str_subclasses_everywhere():
             return "utf8"
 
     recipe = [field(S("n"), S("UNSIGNED"), 8, S("Big"))]
-    assert unpack(recipe, B(b"\x05")) == {"n": 5}
-    assert telbit.decode_utf8(B(b"ok")) == "ok"
+    assert unpack(recipe, LyingBytes(b"\x05")) == {"n": 5}
+    assert telbit.decode_utf8(LyingBytes(b"ok")) == "ok"
     assert telbit.encode_utf16be(S("A")) == b"\x00A"
-
-
-def test_many_hostile_calls_keep_refcounts():
-    entry = field("a", "unsigned", 8)
-    victim = "".join(["vic", "tim"])
-    before = sys.getrefcount(victim)
-    for _ in range(200):
-        entry["bits"] = Mutating(8, lambda: entry.__setitem__("name", victim))
-        entry["name"] = "a"
-        try:
-            unpack([entry])
-        except ValueError:
-            pass
-    entry["name"] = "a"
-    entry["bits"] = 8
-    gc.collect()
-    assert sys.getrefcount(victim) == before
 
 
 # The call's own copy of the recipe must be out of reach of Python code that runs during the
@@ -275,7 +204,7 @@ def test_the_call_copy_of_the_recipe_is_out_of_reach(make_recipe):
     recipe = make_recipe([entry, field("b", "unsigned", 8)])
     seen = []
     callers_own = [recipe, getattr(recipe, "items", None)]
-    entry["bits"] = Mutating(8, lambda: seen.extend(lists_holding(entry, callers_own)))
+    entry["bits"] = Index(8, lambda: seen.extend(lists_holding(entry, callers_own)))
     assert unpack(recipe) == {"a": 1, "b": 2}
     assert telbit.pack_parameters(recipe, {"a": 1, "b": 2}) == b"\x01\x02"
     assert seen == []
@@ -304,18 +233,7 @@ print(sorted(result.items()) == sorted({"a": 0, **{f"n{i}": i + 1 for i in range
 
 def test_emptying_the_call_copy_of_the_recipe_changes_nothing():
     # In a child process: the fault is a read of freed memory, which may crash.
-    result = subprocess.run([sys.executable, "-c", EMPTY_THE_COPY], capture_output=True, text=True, timeout=120)
-    assert (result.returncode, result.stdout.strip()) == (0, "True"), result.stderr[-2000:]
-
-
-class Changing:
-    """An __index__ that gives a different answer on each call."""
-
-    def __init__(self, *answers):
-        self.answers = list(answers)
-
-    def __index__(self):
-        return self.answers.pop(0) if len(self.answers) > 1 else self.answers[0]
+    assert run_python(EMPTY_THE_COPY).strip() == "True"
 
 
 @pytest.mark.parametrize("entry, values, expected", [
@@ -346,7 +264,7 @@ def test_runaway_reentry_ends_in_recursion_error():
     # Each round of walk -> __index__ -> walk costs C stack that only the recursion limit
     # can bound.
     entry = field("a", "unsigned", None)
-    entry["bits"] = Mutating(8, lambda: telbit.unpack_parameters(PACKET, 0, [entry]))
+    entry["bits"] = Index(8, lambda: telbit.unpack_parameters(PACKET, 0, [entry]))
     with pytest.raises(ValueError) as info:
         unpack([entry])
     assert ends_in_recursion_error(str(info.value)), str(info.value)[-200:]
@@ -370,27 +288,10 @@ def test_reentry_gives_each_walk_its_own_results():
         with pytest.raises(ValueError):
             telbit.unpack_parameters(b"", 0, inner_recipe)
 
-    outer = [field("a", "UTF16BE", 16), field("b", "Latin1", Mutating(8, nested), "LITTLE"),
+    outer = [field("a", "UTF16BE", 16), field("b", "Latin1", Index(8, nested), "LITTLE"),
              field("c", "unsigned", 8)]
     assert telbit.unpack_parameters(b"\x00Z\xe9\x07", 0, outer) == {"a": "Z", "b": "\xe9", "c": 7}
     assert seen == [{"x": "AB", "y": -2}, b"\x00i\x00h\xfd"]
-
-
-class Spiteful(Exception):
-    """An exception whose text cannot be had in one of several ways."""
-
-    def __init__(self, how):
-        super().__init__(how)
-        self.how = how
-
-    def __str__(self):
-        if self.how == "raises":
-            raise RuntimeError("no text")
-        if self.how == "not a str":
-            return 42
-        if self.how == "reenters":
-            return telbit.decode_utf8(b"inner text")
-        return "\ud800 lone"
 
 
 @pytest.mark.parametrize("how, text", [
@@ -401,60 +302,33 @@ class Spiteful(Exception):
 ])
 @pytest.mark.parametrize("where", ["bits", "offset", "value"])
 def test_exception_whose_text_is_hostile(how, text, where):
-    class Bad:
-        def __index__(self):
-            raise Spiteful(how)
-
+    bad = Index(0, raiser(Spiteful, how))
     if where == "value":
-        call = lambda: telbit.pack_parameters([field("a", "unsigned", 8)], {"a": Bad()})  # noqa: E731
+        call = lambda: telbit.pack_parameters([field("a", "unsigned", 8)], {"a": bad})  # noqa: E731
     elif where == "offset":
-        call = lambda: unpack([field("a", "unsigned", 8, offset_bits=Bad())])  # noqa: E731
+        call = lambda: unpack([field("a", "unsigned", 8, offset_bits=bad)])  # noqa: E731
     else:
-        call = lambda: unpack([field("a", "unsigned", Bad())])  # noqa: E731
+        call = lambda: unpack([field("a", "unsigned", bad)])  # noqa: E731
     with pytest.raises(ValueError) as info:
         call()
     assert str(info.value) == f"{Spiteful.__qualname__}: {text}"
 
 
 def test_key_error_with_hostile_argument():
-    class Unrepresentable:
-        def __repr__(self):
-            raise RuntimeError("no repr")
-
-    class Bad:
-        def __index__(self):
-            raise KeyError(Unrepresentable())
-
     with pytest.raises(ValueError) as info:
-        unpack([field("a", "unsigned", Bad())])
+        unpack([field("a", "unsigned", Index(0, raiser(KeyError, Unrepresentable())))])
     assert str(info.value) == "KeyError: <exception str() failed>"
 
 
-class Growing(str):
-    """A key whose comparison adds entries to the dict being searched, forcing it to grow."""
-
-    target = None
-
-    def __hash__(self):
-        return hash("bits")
-
-    def __eq__(self, other):
-        if Growing.target is not None:
-            target, Growing.target = Growing.target, None
-            for i in range(100):
-                target[f"filler{i}"] = i
-        return False
-
-
 def test_key_comparison_that_grows_the_entry():
-    entry = {"name": "x", "encoding": "unsigned", Growing("k"): 1, "byte_order": "big", "reverse_bits": False}
+    entry = {"name": "x", "encoding": "unsigned", Meddling("k"): 1, "byte_order": "big", "reverse_bits": False}
     entry["bits"] = 8
-    Growing.target = entry
+    Meddling.then = grow(entry)
     # The lookup starts over on the grown dict and still finds "bits".
     assert unpack([entry]) == {"x": 1}
-    values = {Growing("k"): 0, "x": 9}
-    Growing.target = values
-    assert telbit.pack_parameters([field("x", "unsigned", 8)], values) == b"\x09"
+    values = {Meddling("k"): 0, "bits": 9}
+    Meddling.then = grow(values)
+    assert telbit.pack_parameters([field("bits", "unsigned", 8)], values) == b"\x09"
 
 
 def test_flag_impostor_that_mutates_the_entry():
@@ -465,8 +339,7 @@ def test_flag_impostor_that_mutates_the_entry():
         gc.collect()
         return True
 
-    impostor = type("numpy.bool_", (), {"__bool__": lambda self: scrub()})()
-    entry = field("".join(["na", "me"]), "".join(["utf", "8"]), 16, "".join(["lit", "tle"]), impostor)
+    entry = field("".join(["na", "me"]), "".join(["utf", "8"]), 16, "".join(["lit", "tle"]), impostor(scrub))
     assert unpack([entry]) == {"name": "\x02\x01"}
 
 
@@ -526,18 +399,16 @@ def test_sub_interpreter_import_is_refused_and_harmless():
         interpreters.destroy(interpreter)
         print(telbit.decode_utf8(b"still here"))
     """)
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
-    assert result.returncode == 0, result.stderr[-2000:]
+    output = run_python(script)
     # From 3.12 the interpreter itself refuses single-phase modules in isolated interpreters,
     # before the module's own check can run.
     refusal = ("telbit does not support sub-interpreters" if sys.version_info < (3, 12)
                else "module telbit does not support loading in subinterpreters")
-    assert result.stdout.splitlines() == [f"<class 'ImportError'>: {refusal}", "still here"]
+    assert output.splitlines() == [f"<class 'ImportError'>: {refusal}", "still here"]
 
 
 REENTER_THE_FIRST_LOOKUP = """
 import sys
-sys.path.insert(0, {path!r})
 assert "collections.abc" not in sys.modules
 import telbit
 seen = []
@@ -559,10 +430,7 @@ def test_import_hook_that_reenters_the_first_sequence_check():
     # The first check of a recipe that is not a list or tuple imports collections.abc once,
     # under a lock; an import hook that calls telbit again on the same thread must not wait
     # for that lock for ever. A fresh interpreter without site makes that check the first.
-    script = REENTER_THE_FIRST_LOOKUP.format(path=os.path.dirname(telbit.__file__))
-    result = subprocess.run([sys.executable, "-S", "-c", script], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr[-2000:]
-    assert result.stdout.strip() == "{} [{}]"
+    assert run_python(REENTER_THE_FIRST_LOOKUP, "-S", timeout=60).strip() == "{} [{}]"
 
 
 @pytest.mark.parametrize("function, args", [
@@ -573,18 +441,8 @@ def test_import_hook_that_reenters_the_first_sequence_check():
 def test_argument_type_error_whose_text_fails(function, args):
     # The argument's TypeError gets its prefix even when its own text cannot be had; what
     # went wrong in str() does not replace it.
-    class Unrepresentable:
-        def __repr__(self):
-            raise RuntimeError("no repr")
-
-    class Bad:
-        def __index__(self):
-            raise TypeError(Unrepresentable())
-
-        __float__ = __index__
-
     with pytest.raises(TypeError) as info:
-        function(Bad(), *args)
+        function(Number(0, raiser(TypeError, Unrepresentable())), *args)
     assert type(info.value) is TypeError
     assert str(info.value) == "argument 'value': <exception str() failed>"
 
@@ -628,28 +486,12 @@ def test_collections_at_every_allocation_change_nothing():
         gc.collect()
 
 
-class Touchy(str):
-    """A key that hashes like "a" until armed, then raises from both __hash__ and __eq__."""
-
-    armed = False
-
-    def __hash__(self):
-        if Touchy.armed:
-            raise LookupError("no hashing")
-        return hash("a")
-
-    def __eq__(self, other):
-        if Touchy.armed:
-            raise ArithmeticError("no comparing")
-        return str.__eq__(self, other)
-
-
 def test_touchy_keys_in_entries_and_values():
     # A dict keeps the hashes it was built with: a key whose __hash__ raises later is never
     # asked again. Its __eq__ is asked when a looked-up key shares its hash, and what it
     # raises ends the walk, wrapped.
-    entry = dict(field("a", "unsigned", 8), **{Touchy("zz"): 0})
-    values = {Touchy("a2"): 5}
+    entry = dict(field("a", "unsigned", 8), **{Touchy("zz", like="a"): 0})
+    values = {Touchy("a2", like="a"): 5}
     Touchy.armed = True
     try:
         assert unpack([entry]) == {"a": 1}

@@ -1,53 +1,35 @@
 """The module's surface: the function table, text signatures, argument binding and conversion."""
 
 import inspect
-import re
 import sys
 
 import pytest
 
 import telbit
+from functions import CALLS, FUNCTIONS, NAMES
+from hostile import Index, raiser
 
-# (name, parameters) in the order the module exposes them.
-U64, I64, U32, F32, F64, BYTES, TEXT, FLAG = "u64", "i64", "u32", "f32", "f64", "bytes", "text", "flag"
-RESERVED = ["ieee754_1985_f32", "ieee754_1985_f64", "ieee754_1985_f80", "mil_std_1750a_f32", "mil_std_1750a_f48",
-            "dec_f32", "dec_f64", "ibm_f32", "ibm_f64", "ti_f32", "ti_f40"]
-TABLE = (
-    [("unpack_parameters", "packet_bytes, offset_bits, recipe"), ("pack_parameters", "recipe, values")]
-    + [(f"decode_{n}", "value, bits") for n in ("ones_complement", "twos_complement", "sign_magnitude")]
-    + [(f"decode_{n}", "value, bits, signed=False") for n in ("unpacked_bcd", "packed_bcd")]
-    + [(f"decode_ieee754_{n}", "value") for n in ("f16", "f32", "f64", "f128")]
-    + [(f"decode_{n}", "_value") for n in RESERVED]
-    + [(f"decode_{n}", "bytes") for n in ("us_ascii", "iso_8859_1", "windows_1252", "utf8", "utf16", "utf16le",
-                                          "utf16be", "utf32", "utf32le", "utf32be")]
-    + [(f"encode_{n}", "value, bits") for n in ("ones_complement", "twos_complement", "sign_magnitude")]
-    + [(f"encode_{n}", "value, bits, signed=False") for n in ("unpacked_bcd", "packed_bcd")]
-    + [(f"encode_ieee754_{n}", "value") for n in ("f16", "f32", "f64")]
-    + [("encode_ieee754_f128", "_value")]
-    + [(f"encode_{n}", "_value") for n in RESERVED]
-    + [(f"encode_{n}", "text") for n in ("us_ascii", "iso_8859_1", "windows_1252", "utf8", "utf16", "utf16le",
-                                         "utf16be", "utf32", "utf32le", "utf32be")]
-)
-NAMES = [name for name, _ in TABLE]
+ACCEPTED = [call for call in CALLS if call.raises is None]
+REFUSED = [call for call in CALLS if call.raises is not None]
 
 
 def test_table_order_and_all():
-    assert len(TABLE) == 62
+    assert len(FUNCTIONS) == 62
     assert telbit.__all__ == NAMES
     public = [n for n in dir(telbit) if not n.startswith("_")]
     assert sorted(public) == sorted(NAMES)
 
 
-@pytest.mark.parametrize("name, params", TABLE, ids=NAMES)
-def test_builtin_with_text_signature_only(name, params):
-    function = getattr(telbit, name)
+@pytest.mark.parametrize("described", FUNCTIONS, ids=NAMES)
+def test_builtin_with_text_signature_only(described):
+    function = getattr(telbit, described.name)
     assert type(function).__name__ == "builtin_function_or_method"
-    assert function.__name__ == name
+    assert function.__name__ == described.name
     assert function.__module__ == "telbit"
     assert function.__self__ is telbit
-    assert function.__text_signature__ == f"({params})"
+    assert function.__text_signature__ == f"({described.signature})"
     assert function.__doc__ is None
-    assert str(inspect.signature(function)) == f"({params})"
+    assert str(inspect.signature(function)) == f"({described.signature})"
 
 
 def test_module_itself():
@@ -55,57 +37,21 @@ def test_module_itself():
     assert telbit.__name__ == "telbit"
 
 
-# Sample arguments that every function accepts (for binding tests).
-def good_args(name):
-    if name == "unpack_parameters":
-        return [b"", 0, []]
-    if name == "pack_parameters":
-        return [[], {}]
-    if name.startswith("decode_") and name.endswith("_bcd"):
-        return [0, 8, False]
-    if name.startswith("encode_") and name.endswith("_bcd"):
-        return [0, 8, False]
-    if name.startswith(("decode_ones", "decode_twos", "decode_sign", "encode_ones", "encode_twos", "encode_sign")):
-        return [0, 8]
-    if name.startswith("decode_") and any(name.endswith(s) for s in ("ascii", "8859_1", "1252")) or "utf" in name \
-            and name.startswith("decode_"):
-        return [b"A"]
-    if name.startswith("encode_") and (name.endswith(("ascii", "8859_1", "1252")) or "utf" in name):
-        return ["A"]
-    return [1]
+@pytest.mark.parametrize("call", ACCEPTED, ids=[call.label for call in ACCEPTED])
+def test_accepted_calls(call):
+    assert call() == call.result
 
 
-def param_names(params):
-    return [p.split("=")[0] for p in params.split(", ")]
-
-
-@pytest.mark.parametrize("name, params", TABLE, ids=NAMES)
-def test_binding_messages(name, params):
-    function = getattr(telbit, name)
-    names = param_names(params)
-    args = good_args(name)
-    optional = "signed=False" in params
-    required = len(names) - optional
-    # Too many positional arguments.
-    given = len(names) + 1
-    if optional:
-        expected = f"{name}() takes from {required} to {len(names)} positional arguments but {given} were given"
-    else:
-        expected = f"{name}() takes {len(names)} positional arguments but {given} were given"
-    with pytest.raises(TypeError) as info:
-        function(*args[: len(names)], *([0] * (given - len(names))))
-    assert str(info.value) == expected
-    # Unexpected keyword, then multiple values.
-    with pytest.raises(TypeError, match=re.escape(f"{name}() got an unexpected keyword argument 'nope'")):
-        function(*args[:required], nope=1)
-    with pytest.raises(TypeError, match=re.escape(f"{name}() got multiple values for argument '{names[0]}'")):
-        function(*args[:required], **{names[0]: args[0]})
-    # Keyword calls bind every parameter.
-    function_kwargs = dict(zip(names, args))
-    try:
-        function(**function_kwargs)
-    except (NotImplementedError, ValueError):
-        pass
+@pytest.mark.parametrize("call", REFUSED, ids=[call.label for call in REFUSED])
+def test_refused_calls(call):
+    # Conversion, binding and operation errors alike: the exact type, and the message.
+    with pytest.raises(call.raises) as info:
+        call()
+    assert type(info.value) is call.raises
+    if call.message is not None:
+        assert str(info.value) == call.message
+    if call.raises is not TypeError:
+        assert "argument '" not in str(info.value)
 
 
 @pytest.mark.parametrize("count, text", [
@@ -148,89 +94,6 @@ def test_keyword_matching_by_content():
     key = "".join(["si", "gned"])  # not the interned object
     assert telbit.decode_packed_bcd(0x123D, 16, **{key: True}) == -123
     assert telbit.decode_packed_bcd(value=0x1234, bits=16) == 1234
-
-
-def test_default_and_explicit_none():
-    assert telbit.decode_packed_bcd(0x1234, 16) == 1234
-    with pytest.raises(TypeError) as info:
-        telbit.decode_packed_bcd(0x1234, 16, None)
-    assert str(info.value) == "argument 'signed': 'NoneType' object cannot be cast as 'bool'"
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Floaty:
-    def __float__(self):
-        return 2.5
-
-
-@pytest.mark.parametrize("call, expected", [
-    (lambda: telbit.decode_twos_complement(True, 8), 1),
-    (lambda: telbit.decode_twos_complement(Index(255), Index(8)), -1),
-    (lambda: telbit.decode_twos_complement(2**64 - 1, 64), -1),
-    (lambda: telbit.encode_ieee754_f32(1), 0x3F800000),
-    (lambda: telbit.encode_ieee754_f64(Floaty()), 0x4004000000000000),
-    (lambda: telbit.encode_ieee754_f64(Index(1)), 0x3FF0000000000000),
-    (lambda: telbit.decode_ieee754_f128(Index(0x3FFF << 112)), 1.0),
-    (lambda: telbit.decode_packed_bcd(0x123D, 16, True), -123),
-    (lambda: telbit.encode_twos_complement(-2**63, 64), 2**63),
-    (lambda: telbit.unpack_parameters(b"", 2**64 - 1, ()), {}),
-])
-def test_conversions_accept(call, expected):
-    assert call() == expected
-
-
-@pytest.mark.parametrize("call, exc, message", [
-    (lambda: telbit.decode_utf8(bytearray(b"x")), TypeError,
-     "argument 'bytes': 'bytearray' object cannot be cast as 'bytes'"),
-    (lambda: telbit.decode_utf8(memoryview(b"x")), TypeError,
-     "argument 'bytes': 'memoryview' object cannot be cast as 'bytes'"),
-    (lambda: telbit.encode_utf8(b"x"), TypeError, "argument 'text': 'bytes' object cannot be cast as 'str'"),
-    (lambda: telbit.decode_twos_complement(-1, 8), OverflowError, "can't convert negative int to unsigned"),
-    (lambda: telbit.decode_twos_complement(2**64, 8), OverflowError, None),
-    (lambda: telbit.decode_twos_complement(1.5, 8), TypeError,
-     "argument 'value': 'float' object cannot be interpreted as an integer"),
-    (lambda: telbit.decode_twos_complement("1", 8), TypeError,
-     "argument 'value': 'str' object cannot be interpreted as an integer"),
-    (lambda: telbit.decode_twos_complement(1, -1), OverflowError, "out of range integral type conversion attempted"),
-    (lambda: telbit.decode_twos_complement(1, 2**32), OverflowError,
-     "out of range integral type conversion attempted"),
-    (lambda: telbit.decode_twos_complement(1, 2**63), OverflowError, None),
-    (lambda: telbit.decode_twos_complement(1, 8.0), TypeError,
-     "argument 'bits': 'float' object cannot be interpreted as an integer"),
-    (lambda: telbit.encode_twos_complement(2**63, 64), OverflowError, None),
-    (lambda: telbit.decode_ieee754_f128(-1), OverflowError, None),
-    (lambda: telbit.decode_ieee754_f128(2**128), OverflowError, None),
-    (lambda: telbit.decode_ieee754_f128(1.0), TypeError, "argument 'value': "),
-    (lambda: telbit.encode_ieee754_f64("x"), TypeError, "argument 'value': must be real number, not str"),
-    (lambda: telbit.encode_ieee754_f32(None), TypeError, "argument 'value': must be real number, not NoneType"),
-    (lambda: telbit.decode_packed_bcd(1, 8, 1), TypeError, "argument 'signed': 'int' object cannot be cast as 'bool'"),
-    (lambda: telbit.pack_parameters([], []), TypeError, "argument 'values': 'list' object cannot be cast as 'dict'"),
-    (lambda: telbit.unpack_parameters(b"", 0, "abc"), TypeError, "argument 'recipe': Can't extract `str` to `Vec`"),
-    (lambda: telbit.unpack_parameters(b"", 0, {}), TypeError,
-     "argument 'recipe': 'dict' object cannot be cast as 'Sequence'"),
-    (lambda: telbit.unpack_parameters(b"", 0, {1, 2}), TypeError,
-     "argument 'recipe': 'set' object cannot be cast as 'Sequence'"),
-    (lambda: telbit.unpack_parameters(b"", 0, (x for x in [])), TypeError,
-     "argument 'recipe': 'generator' object cannot be cast as 'Sequence'"),
-    (lambda: telbit.decode_ti_f32("x"), TypeError, "argument '_value': 'str' object cannot be interpreted as an integer"),
-    (lambda: telbit.encode_ti_f40("x"), TypeError, "argument '_value': must be real number, not str"),
-    (lambda: telbit.encode_utf8("\ud800"), UnicodeEncodeError, None),
-])
-def test_conversions_refuse(call, exc, message):
-    with pytest.raises(exc) as info:
-        call()
-    assert type(info.value) is exc
-    if message is not None:
-        assert str(info.value).startswith(message)
-    if exc is not TypeError:
-        assert "argument '" not in str(info.value)
 
 
 class Wide(int):
@@ -287,11 +150,8 @@ class NotReally(TypeError):
 
 
 def test_type_error_subclass_is_not_prefixed():
-    class Bad:
-        def __index__(self):
-            raise NotReally("mine")
     with pytest.raises(NotReally) as info:
-        telbit.decode_twos_complement(Bad(), 8)
+        telbit.decode_twos_complement(Index(0, raiser(NotReally, "mine")), 8)
     assert str(info.value) == "mine"
 
 

@@ -6,6 +6,7 @@ import pytest
 
 import telbit
 from helpers import field, wrapped
+from hostile import Index, LyingSequence, Spiteful, Touchy, raiser
 
 PACKET = bytes.fromhex("ABCDEF0123456789")
 
@@ -206,75 +207,33 @@ def test_extra_keys_ignored_and_bool_bits():
 
 
 def test_tuple_and_sequence_recipes():
-    from collections.abc import Sequence
-
-    class Recipe(Sequence):
-        def __init__(self, items):
-            self.items = items
-
-        def __len__(self):
-            raise RuntimeError("length is only a hint")
-
-        def __getitem__(self, i):
-            return self.items[i]
-
     entries = [field("a", "unsigned", 8), field("b", "unsigned", 8)]
     assert unpack(tuple(entries)) == {"a": 0xAB, "b": 0xCD}
-    assert unpack(Recipe(entries)) == {"a": 0xAB, "b": 0xCD}
-    assert pack(Recipe(entries), {"a": 1, "b": 2}) == b"\x01\x02"
+    # The length of a sequence is only a hint: one that cannot give it is read all the same.
+    assert unpack(LyingSequence(entries)) == {"a": 0xAB, "b": 0xCD}
+    assert pack(LyingSequence(entries), {"a": 1, "b": 2}) == b"\x01\x02"
 
 
 def test_failing_iteration_is_raised_unchanged():
-    from collections.abc import Sequence
-
-    class Broken(Sequence):
-        def __len__(self):
-            return 2
-
-        def __getitem__(self, i):
-            if i == 1:
-                raise LookupError("half-way")
-            return field("a", "unsigned", 8)
-
-    with pytest.raises(LookupError, match="half-way"):
-        unpack(Broken())
-
-
-class EvilKey(str):
-    armed = False
-
-    def __hash__(self):
-        return hash("bits")
-
-    def __eq__(self, other):
-        if EvilKey.armed:
-            raise ArithmeticError("no comparing")
-        return str.__eq__(self, other)
+    with pytest.raises(OSError, match="half-way"):
+        unpack(LyingSequence([field("a", "unsigned", 8)] * 2, length=2, fail_at=1))
 
 
 def test_key_equality_errors_pass_through():
-    entry = {"name": "x", "encoding": "unsigned", EvilKey("zz"): 1, "byte_order": "big", "reverse_bits": False}
+    entry = {"name": "x", "encoding": "unsigned", Touchy("zz", like="bits"): 1, "byte_order": "big",
+             "reverse_bits": False}
     entry["bits"] = 8
-    EvilKey.armed = True
+    Touchy.armed = True
     try:
         assert unpack_error([entry]) == "ArithmeticError: no comparing"
         assert pack_error([entry], {"x": 1}) == "ArithmeticError: no comparing"
     finally:
-        EvilKey.armed = False
-
-
-class Unprintable(Exception):
-    def __str__(self):
-        raise RuntimeError("nope")
+        Touchy.armed = False
 
 
 def test_exception_whose_str_fails():
-    class Bad:
-        def __index__(self):
-            raise Unprintable()
-
-    text = unpack_error([field("x", "unsigned", Bad())])
-    assert text == "Unprintable: <exception str() failed>"
+    text = unpack_error([field("x", "unsigned", Index(0, raiser(Spiteful)))])
+    assert text == "Spiteful: <exception str() failed>"
 
 
 def test_names_as_keys():

@@ -2,61 +2,35 @@
 thread gets."""
 
 import sys
+import textwrap
 import threading
 import time
 
 import telbit
-from helpers import field
-
-RECIPE = [
-    field("a", "unsigned", 12), field("b", "twos_complement", 16, "little", offset_bits=16),
-    field("c", "utf16be", 32), field("d", "packed_bcd_signed", 16), field("e", "ieee754_f16", 16, reverse_bits=True),
-    field("f", "windows_1252", 24), field("g", "ieee754_f64", 64),
-]
-VALUES = {"a": 0xABC, "b": -12345, "c": "hi", "d": -321, "e": 1.5, "f": "\u20ac\xe9A", "g": -2.25}
-PACKET = telbit.pack_parameters(RECIPE, VALUES)
-
-SAMPLES = {
-    "unpack_parameters": (PACKET, 0, RECIPE),
-    "pack_parameters": (RECIPE, VALUES),
-}
+from functions import CALLS, PACKET, RECIPE, VALUES
+from helpers import run_python
+from hostile import Index
 
 
-def sample_args(name):
-    if name in SAMPLES:
-        return SAMPLES[name]
-    if name.startswith("decode_") and ("utf" in name or name.endswith(("ascii", "8859_1", "1252"))):
-        return (b"\xfe\xff\x00A\x00\xe9",)
-    if name.startswith("encode_") and ("utf" in name or name.endswith(("ascii", "8859_1", "1252"))):
-        return ("A\xe9",)
-    if name.endswith("_bcd"):
-        return (0x1234, 16, False)
-    if "complement" in name or "magnitude" in name:
-        return (100, 16)
-    return (0x3C00,)
-
-
-def outcome(function, args):
+def outcome(call):
     try:
-        return ("ok", function(*args))
+        return ("ok", call())
     except Exception as error:  # every function's error is part of its result here
         return (type(error).__name__, str(error))
 
 
 def test_concurrent_calls_match_a_single_thread():
-    calls = [(getattr(telbit, name), sample_args(name)) for name in telbit.__all__]
-    expected = [outcome(function, args) for function, args in calls]
+    expected = [outcome(call) for call in CALLS]
     mismatches = []
     barrier = threading.Barrier(8)
 
     def worker(seed):
         barrier.wait()
         for round_number in range(150):
-            for index in range((seed + round_number) % len(calls), len(calls)):
-                function, args = calls[index]
-                got = outcome(function, args)
-                if got != expected[index] and not (got[0] == "ok" and got[1] != got[1]):
-                    mismatches.append((telbit.__all__[index], got, expected[index]))
+            for index in range((seed + round_number) % len(CALLS), len(CALLS)):
+                got = outcome(CALLS[index])
+                if got != expected[index]:
+                    mismatches.append((CALLS[index].label, got, expected[index]))
 
     threads = [threading.Thread(target=worker, args=(seed,)) for seed in range(8)]
     for thread in threads:
@@ -69,10 +43,6 @@ def test_concurrent_calls_match_a_single_thread():
 def test_first_use_from_many_threads_at_once():
     # The abstract Sequence type is looked up on first use; a fresh interpreter makes every
     # thread race for that first use.
-    import subprocess
-    import sys
-    import textwrap
-
     script = textwrap.dedent("""
         import threading, collections
         import telbit
@@ -89,26 +59,15 @@ def test_first_use_from_many_threads_at_once():
         assert results == [{"x": 7}] * 16, results
         print("ok")
     """)
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.strip() == "ok"
-
-
-class Width:
-    """A width read through Python code, so that other threads run in the middle of a walk."""
-
-    def __init__(self, bits):
-        self.bits = bits
-
-    def __index__(self):
-        time.sleep(0)  # gives the interpreter lock away
-        return self.bits
+    assert run_python(script, timeout=60).strip() == "ok"
 
 
 def test_threads_switching_in_the_middle_of_walks():
     recipe = [dict(entry) for entry in RECIPE]
     for entry in recipe:
-        entry["bits"] = Width(entry["bits"])
+        # A width read through Python code that gives the interpreter lock away, so that other
+        # threads run in the middle of a walk.
+        entry["bits"] = Index(entry["bits"], lambda: time.sleep(0))
         entry["name"] = "".join(["par", "am_", entry["name"]])  # names that are not interned
     values = {entry["name"]: VALUES[name] for entry, name in zip(recipe, VALUES)}
     recipe_tuple = tuple(recipe)

@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import telbit
-from helpers import field, wrapped
+from helpers import expected_text_packet, field, text_recipe, wrapped
 
 LONE = "Invalid UTF-16 sequence: invalid utf-16: lone surrogate found"
 
@@ -345,20 +345,6 @@ UTF_ORACLES = {
     "utf32be": lambda text: text.encode("utf-32-be"),
     "utf32le": lambda text: text.encode("utf-32-le"),
 }
-
-
-def expected_text_packet(encoded, bits, byte_order):
-    """Marker byte, the field's own ceil(bits / 8) bytes, marker byte: the text never spills."""
-    size = (bits + 7) // 8
-    body = encoded[::-1] if byte_order == "little" else encoded
-    return b"\xaa" + body[:size].ljust(size, b"\x00") + b"\x55"
-
-
-def text_recipe(encoding, bits, byte_order):
-    # The markers are packed first, so a text that spilled out of its field would show.
-    size = (bits + 7) // 8
-    return [field("b", "unsigned", 8, offset_bits=8 + 8 * size), field("a", "unsigned", 8, offset_bits=0),
-            field("t", encoding, bits, byte_order, offset_bits=8)]
 
 
 @pytest.mark.parametrize("encoding", UTF_ORACLES)

@@ -3,6 +3,7 @@
 import pytest
 
 import telbit
+from functions import RESERVED
 from helpers import field, wrapped
 
 ABCDEF = bytes.fromhex("ABCDEF")
@@ -111,12 +112,7 @@ def test_positions_wrap_modulo_2_64():
     assert unpack([field("a", "unsigned", 8, offset_bits=16)], ABCDEF, 2**64 - 8) == {"a": 0xCD}
 
 
-@pytest.mark.parametrize("encoding, label", [
-    ("ti_f32", "TI f32"), ("ti_f40", "TI f40"), ("dec_f32", "DEC f32"), ("dec_f64", "DEC f64"),
-    ("ibm_f32", "IBM f32"), ("ibm_f64", "IBM f64"), ("ieee754_1985_f32", "IEEE 754-1985 f32"),
-    ("ieee754_1985_f64", "IEEE 754-1985 f64"), ("ieee754_1985_f80", "IEEE 754-1985 f80"),
-    ("mil_std_1750a_f32", "MIL-STD-1750A f32"), ("mil_std_1750a_f48", "MIL-STD-1750A f48"),
-])
+@pytest.mark.parametrize("encoding, label", RESERVED.items())
 def test_reserved_names_in_recipes(encoding, label):
     recipe = [field("a", "unsigned", 8), field("x", encoding.upper(), 8)]
     assert unpack_error(recipe) == wrapped(NotImplementedError, f"{label} format not yet implemented")
