@@ -13,13 +13,13 @@ from typing import TYPE_CHECKING
 import telbit
 
 if TYPE_CHECKING:
-    from telbit import RecipeEntry, Value
+    from telbit import ByteOrder, Encoding, RecipeEntry, Value
 
 PACKET_LENGTH = 35
 APID = 0x123
 
 
-def entry(name: str, encoding: str, bits: int, offset_bits: int, byte_order: str = "big") -> RecipeEntry:
+def entry(name: str, encoding: Encoding, bits: int, offset_bits: int, byte_order: ByteOrder = "big") -> RecipeEntry:
     return {"name": name, "encoding": encoding, "bits": bits, "byte_order": byte_order,
             "reverse_bits": False, "offset_bits": offset_bits}
 

@@ -2,18 +2,60 @@
 
 import builtins
 from collections.abc import Sequence
-from typing import Any, NoReturn, NotRequired, SupportsFloat, SupportsIndex, TypedDict
+from typing import Any, Literal, NoReturn, NotRequired, SupportsFloat, SupportsIndex, TypedDict
 
 # Names for type checking only (the module has no such objects at run time): import them
 # under `if typing.TYPE_CHECKING:`.
+
+# The encoding names, as the README lists them. Unpacking accepts every one; packing refuses the
+# float formats it does not convert. Other letter cases ("UNSIGNED") work at run time, and need a
+# typing.cast for the type checker.
+Encoding = Literal[
+    "unsigned",
+    "twos_complement",
+    "ones_complement",
+    "sign_magnitude",
+    "packed_bcd",
+    "packed_bcd_signed",
+    "unpacked_bcd",
+    "unpacked_bcd_signed",
+    "ieee754_f16",
+    "ieee754_f32",
+    "ieee754_f64",
+    "ieee754_f128",
+    "ieee754_1985_f32",
+    "ieee754_1985_f64",
+    "ieee754_1985_f80",
+    "mil_std_1750a_f32",
+    "mil_std_1750a_f48",
+    "dec_f32",
+    "dec_f64",
+    "ibm_f32",
+    "ibm_f64",
+    "ti_f32",
+    "ti_f40",
+    "utf8",
+    "utf16",
+    "utf16le",
+    "utf16be",
+    "utf32",
+    "utf32le",
+    "utf32be",
+    "us_ascii",
+    "latin1",
+    "iso_8859_1",
+    "windows_1252",
+]
+
+ByteOrder = Literal["big", "little"]
 
 class RecipeEntry(TypedDict):
     """One field of a recipe; other keys are allowed at run time and ignored."""
 
     name: str  # the key of the result dict, or of the values dict when packing
-    encoding: str  # matched after lower-casing: "unsigned", "twos_complement", "utf8", ...
+    encoding: Encoding  # matched after lower-casing
     bits: int  # the field's width, 0 to 4294967295; it occupies ceil(bits / 8) bytes
-    byte_order: str  # "big" or "little", in any letter case
+    byte_order: ByteOrder
     reverse_bits: bool  # mirror the field's bits (numeric encodings only)
     offset_bits: NotRequired[int]  # the field's position; without it the field follows the previous one
 

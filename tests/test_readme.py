@@ -1,7 +1,11 @@
 """The README's Python snippets run and say what they claim, and its error texts are the ones raised."""
 
+import importlib.util
+import os
 import pathlib
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -19,6 +23,21 @@ def test_readme_snippets_run():
     for block in blocks:
         exec(compile(block, str(README), "exec"), namespace)
     assert namespace["apid"] == 0x123 and namespace["sequence_count"] == 100 and namespace["data_length"] == 35
+
+
+@pytest.mark.skipif(not README.is_file(), reason="needs the source tree")
+def test_readme_typing_advice_runs_as_a_script_and_type_checks(tmp_path):
+    # Annotations at a module's top level are evaluated when it runs, in a script as well.
+    block, = [b for b in re.findall(r"```python\n(.*?)```", README.read_text(), re.S) if "TYPE_CHECKING" in b]
+    script = tmp_path / "typed.py"
+    script.write_text(block)
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(telbit.__file__))
+    ran = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120, env=env)
+    assert ran.returncode == 0, ran.stderr
+    if importlib.util.find_spec("mypy") is not None:
+        result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"),
+                                 str(script)], capture_output=True, text=True, timeout=600, cwd=tmp_path)
+        assert result.returncode == 0, result.stdout
 
 
 def entry(name="x", encoding="unsigned", bits=8, byte_order="big", **extra):

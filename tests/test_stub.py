@@ -71,6 +71,8 @@ telbit.encode_utf8(text="x", extra=1)  # error
 wrong: str = telbit.encode_utf16("x")  # error
 missing: RecipeEntry = {"name": "a", "encoding": "unsigned", "bits": 8, "byte_order": "big"}  # error
 flag: RecipeEntry = {**entry, "reverse_bits": 1}  # error
+misspelt: RecipeEntry = {**entry, "encoding": "unsinged"}  # error
+abbreviated: RecipeEntry = {**entry, "byte_order": "BE"}  # error
 """
 
 
