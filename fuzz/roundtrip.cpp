@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -37,9 +38,20 @@ bool binary16_holds(float value) {
     return significant < 2048;
 }
 
+// Whether an integer row's width holds the word's value: below 2^bits unsigned, else the
+// signed range of the width (without its most negative value where zero has two forms).
+// The decimal rows are held to their digits by bcd_check.
+bool width_holds(const Codec& codec, std::uint64_t word, std::uint32_t bits) {
+    if (codec.name == "unsigned") return bits >= 64 || (word >> bits) == 0;
+    if (bits == 0 || bits > 64 || (codec.name == "sign_magnitude" && bits < 2)) return false;
+    const auto value = static_cast<std::int64_t>(word);
+    const std::int64_t largest = bits == 64 ? std::numeric_limits<std::int64_t>::max() : (std::int64_t{1} << (bits - 1)) - 1;
+    return value <= largest && value >= (codec.name == "twos_complement" ? -largest - 1 : -largest);
+}
+
 // Through every row that packs numbers: what the encoder accepts comes back from the decoder,
-// wherever the width (or the float format) holds it. The word is laid out by what the row
-// takes, as the packing walk lays it out.
+// wherever the width (or the float format) holds it, and an integer row accepts every value
+// its width holds. The word is laid out by what the row takes, as the packing walk lays it out.
 void numbers(std::uint64_t word, std::uint32_t bits) {
     for (const Codec& codec : codecs) {
         if (codec.encode_number == nullptr) continue;
@@ -48,6 +60,9 @@ void numbers(std::uint64_t word, std::uint32_t bits) {
         const Result<std::uint64_t> pattern = codec.encode_number(taken, bits);
         if (!pattern) {
             if (pattern.error().message.empty()) fail(" refuses without saying why");
+            if (codec.family == Family::integer && width_holds(codec, taken, bits)) {
+                fail(" refuses " + check::hex(taken) + ", which " + std::to_string(bits) + " bits hold");
+            }
             continue;
         }
         const Result<std::uint64_t> back = codec.decode != nullptr ? Result<std::uint64_t>(codec.decode(*pattern, bits))
@@ -242,8 +257,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool little = (flags & 2) != 0;
 
     numbers(pattern, bits);
-    // Small values reach the BCD layouts far more often than random 64-bit ones, and a
-    // widened binary16 is one that binary16 holds.
+    // A random 64-bit value rarely fits a narrower field. Its top bits, sign-extended, fit as
+    // two's complement (the range's ends included when the fuzzer sets them all); small
+    // values reach the BCD layouts; a widened binary16 is one that binary16 holds.
+    if (bits >= 1 && bits <= 63) numbers(static_cast<std::uint64_t>(value >> (64 - bits)), bits);
     numbers(static_cast<std::uint64_t>(value % 100000), bits);
     numbers(std::bit_cast<std::uint32_t>(static_cast<float>(decode_ieee754_f16(pattern))), bits);
     floats(pattern);
