@@ -7,30 +7,13 @@
 #include <type_traits>
 #include <vector>
 
+#include "check.hpp"
 #include "core/bcd.hpp"
 
 using namespace telbit;
+using check::hex;
 
 namespace {
-
-int failures = 0;
-
-void report(const std::string& what) {
-    if (++failures <= 30) std::printf("%s\n", what.c_str());
-}
-
-std::uint64_t next_random(std::uint64_t& state) {
-    state ^= state >> 12;
-    state ^= state << 25;
-    state ^= state >> 27;
-    return state * 0x2545F4914F6CDD1DULL;
-}
-
-std::string hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 // An expected outcome: a value or the exact message of a ValueError.
 template <class T>
@@ -202,14 +185,14 @@ std::vector<std::int64_t> sample_values() {
             values.push_back(-v);
         }
     }
-    std::uint64_t state = 0xC0FFEE1234567ULL;
+    check::Random random(0xC0FFEE1234567ULL);
     for (int i = 0; i < 3000; ++i) {
         // Random digit counts, so that every length is as common as any other.
-        const std::uint64_t digits = next_random(state) % 19 + 1;
+        const std::uint64_t digits = random() % 19 + 1;
         std::uint64_t magnitude = 0;
-        for (std::uint64_t d = 0; d < digits; ++d) magnitude = magnitude * 10 + next_random(state) % 10;
+        for (std::uint64_t d = 0; d < digits; ++d) magnitude = magnitude * 10 + random() % 10;
         const auto v = static_cast<std::int64_t>(magnitude);
-        values.push_back(next_random(state) % 2 == 0 ? v : -v);
+        values.push_back(random() % 2 == 0 ? v : -v);
     }
     return values;
 }
@@ -223,14 +206,14 @@ void check_encoding_round_trips() {
                 const Outcome<std::uint64_t> expected = reference_encode(layout, value, bits);
                 const Result<std::uint64_t> got = encode(layout, value, bits);
                 if (!same(got, expected)) {
-                    report(std::string("encode ") + layout_names[l] + " " + std::to_string(value) + " in " +
+                    check::fail(std::string("encode ") + layout_names[l] + " " + std::to_string(value) + " in " +
                            std::to_string(bits) + " bits: " + describe(got) + ", expected " + describe(expected));
                     continue;
                 }
                 if (!got) continue;
                 const Result<std::int64_t> back = decode(layout, *got, bits);
                 if (!back || *back != value) {
-                    report(std::string("decode(encode) ") + layout_names[l] + " " + std::to_string(value) + " in " +
+                    check::fail(std::string("decode(encode) ") + layout_names[l] + " " + std::to_string(value) + " in " +
                            std::to_string(bits) + " bits: " + describe(back));
                 }
             }
@@ -243,21 +226,21 @@ void check_decoding() {
                                            0xF9F9F9F9F9F9F9D9ULL, 0x0909090909090909ULL, 0x3939393939393939ULL,
                                            0x1234567890123456ULL, 0xC, 0xD, 0xB, 0xA, 0xE, 0xF, 0x9};
     // Mostly well-formed patterns with noise above a random position, for each layout.
-    std::uint64_t state = 0x5EED5EED5EEDULL;
+    check::Random random(0x5EED5EED5EEDULL);
     for (int i = 0; i < 4000; ++i) {
         std::uint64_t pattern = 0;
-        const std::uint64_t kind = next_random(state) % 4;
+        const std::uint64_t kind = random() % 4;
         for (int position = 0; position < 16; ++position) {
-            const std::uint64_t digit = next_random(state) % 10;
+            const std::uint64_t digit = random() % 10;
             if (kind < 2) pattern |= digit << (4 * position);
             else if (position < 8) pattern |= (digit | (kind == 2 ? 0x00 : 0xF0)) << (8 * position);
         }
-        if (kind == 1) pattern = (pattern & ~0xFULL) | (0xA + next_random(state) % 6);  // a sign nibble
-        if (kind == 3) pattern = (pattern & ~0xF0ULL) | (0xC0 + 0x10 * (next_random(state) % 2));  // a sign zone
+        if (kind == 1) pattern = (pattern & ~0xFULL) | (0xA + random() % 6);  // a sign nibble
+        if (kind == 3) pattern = (pattern & ~0xF0ULL) | (0xC0 + 0x10 * (random() % 2));  // a sign zone
         // Occasionally break one position.
-        if (next_random(state) % 3 == 0) pattern ^= std::uint64_t{0xF0} << (4 * (next_random(state) % 15));
+        if (random() % 3 == 0) pattern ^= std::uint64_t{0xF0} << (4 * (random() % 15));
         patterns.push_back(pattern);
-        patterns.push_back(next_random(state));
+        patterns.push_back(random());
     }
     for (int l = 0; l < 4; ++l) {
         for (const std::uint32_t bits : widths) {
@@ -265,7 +248,7 @@ void check_decoding() {
                 const Outcome<std::int64_t> expected = reference_decode(layouts[l], pattern, bits);
                 const Result<std::int64_t> got = decode(layouts[l], pattern, bits);
                 if (!same(got, expected)) {
-                    report(std::string("decode ") + layout_names[l] + " " + hex(pattern) + " in " +
+                    check::fail(std::string("decode ") + layout_names[l] + " " + hex(pattern) + " in " +
                            std::to_string(bits) + " bits: " + describe(got) + ", expected " + describe(expected));
                 }
             }
@@ -278,7 +261,7 @@ void check_decoding() {
                 const Outcome<std::int64_t> expected = reference_decode(layouts[l], pattern, bits);
                 const Result<std::int64_t> got = decode(layouts[l], pattern, bits);
                 if (!same(got, expected)) {
-                    report(std::string("decode ") + layout_names[l] + " " + hex(pattern) + " in " +
+                    check::fail(std::string("decode ") + layout_names[l] + " " + hex(pattern) + " in " +
                            std::to_string(bits) + " bits: " + describe(got) + ", expected " + describe(expected));
                 }
             }
@@ -325,7 +308,7 @@ void check_examples() {
         const Result<std::int64_t> got =
             d.packed ? decode_packed_bcd(d.value, d.bits, d.is_signed) : decode_unpacked_bcd(d.value, d.bits, d.is_signed);
         if (!same(got, d.expected)) {
-            report("example decode " + hex(d.value) + " in " + std::to_string(d.bits) + ": " + describe(got) +
+            check::fail("example decode " + hex(d.value) + " in " + std::to_string(d.bits) + ": " + describe(got) +
                    ", expected " + describe(d.expected));
         }
     }
@@ -366,7 +349,7 @@ void check_examples() {
         const Result<std::uint64_t> got =
             e.packed ? encode_packed_bcd(e.value, e.bits, e.is_signed) : encode_unpacked_bcd(e.value, e.bits, e.is_signed);
         if (!same(got, e.expected)) {
-            report("example encode " + std::to_string(e.value) + " in " + std::to_string(e.bits) + ": " +
+            check::fail("example encode " + std::to_string(e.value) + " in " + std::to_string(e.bits) + ": " +
                    describe(got) + ", expected " + describe(e.expected));
         }
     }
@@ -378,9 +361,5 @@ int main() {
     check_examples();
     check_encoding_round_trips();
     check_decoding();
-    if (failures != 0) {
-        std::printf("%d failures\n", failures);
-        return EXIT_FAILURE;
-    }
-    return EXIT_SUCCESS;
+    return check::verdict();
 }

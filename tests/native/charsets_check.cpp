@@ -8,56 +8,22 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "check.hpp"
 #include "core/charsets.hpp"
 #include "core/text.hpp"
 #include "core/unicode.hpp"
 #include "reference_utf8.hpp"
 
 using namespace telbit;
+using check::characters;
+using check::fail;
+using check::span_of;
 
 namespace {
-
-int failures = 0;
-
-std::string hex(ByteSpan bytes) {
-    std::string out;
-    char buffer[4];
-    for (const std::uint8_t byte : bytes) {
-        std::snprintf(buffer, sizeof buffer, "%02X ", byte);
-        out += buffer;
-    }
-    return out.empty() ? "(empty)" : out;
-}
-
-void fail(const std::string& what, ByteSpan input) {
-    if (++failures <= 30) std::printf("FAIL %s; input %s\n", what.c_str(), hex(input).c_str());
-}
-
-ByteSpan span_of(std::string_view bytes) {
-    return ByteSpan(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-ByteSpan span_of(const std::vector<std::uint8_t>& bytes) { return ByteSpan(bytes.data(), bytes.size()); }
-
-// The characters of a decoded text; checks that an ascii form holds only ASCII, since the
-// boundary copies it into a str without looking again.
-std::u32string characters(const DecodedText& text, ByteSpan input) {
-    switch (text.form) {
-        case TextForm::ascii:
-            for (const std::uint8_t byte : text.bytes) {
-                if (byte >= 0x80) fail("ascii form holds a byte above 7F", input);
-            }
-            return std::u32string(text.bytes.begin(), text.bytes.end());
-        case TextForm::latin1: return std::u32string(text.bytes.begin(), text.bytes.end());
-        case TextForm::utf8: return reference::code_points(text.bytes);
-        case TextForm::utf32: return std::u32string(text.code_points.begin(), text.code_points.end());
-    }
-    return {};
-}
 
 bool is_view_of(const DecodedText& text, ByteSpan input) {
     return text.bytes.data() == input.data() && text.bytes.size() == input.size();
@@ -114,7 +80,7 @@ std::optional<std::uint8_t> windows_1252_byte(const std::array<char32_t, 128>& i
 void expect_windows_1252(ByteSpan data, const std::u32string& expected) {
     const Result<DecodedText> text = decode_windows_1252(data);
     if (!text) return fail("decode_windows_1252 failed: " + text.error().message, data);
-    if (characters(*text, data) != expected) fail("decode_windows_1252 text differs", data);
+    if (characters(*text) != expected) fail("decode_windows_1252 text differs", data);
 }
 
 void windows_1252_bytes(const std::array<char32_t, 128>& index) {
@@ -152,10 +118,10 @@ void windows_1252_bytes(const std::array<char32_t, 128>& index) {
         all[b] = static_cast<std::uint8_t>(b);
         expected.push_back(windows_1252_character(index, all[b]));
     }
-    expect_windows_1252(span_of(all), expected);
+    expect_windows_1252(ByteSpan(all), expected);
     const Result<std::string> encoded = encode_windows_1252(reference::utf8(expected));
     if (!encoded || span_of(*encoded).size() != 256 || !std::equal(all.begin(), all.end(), span_of(*encoded).begin())) {
-        fail("encode_windows_1252 of all 256 characters", span_of(all));
+        fail("encode_windows_1252 of all 256 characters", ByteSpan(all));
     }
 }
 
@@ -179,7 +145,7 @@ void windows_1252_every_character(const std::array<char32_t, 128>& index) {
 
 // After a mark the input is UTF-8 or UTF-16 and fails as a whole on malformed data, with
 // the one fixed message; the UTF decoders themselves are checked on their own.
-void windows_1252_marks(std::mt19937_64& random) {
+void windows_1252_marks(check::Random& random) {
     const std::uint8_t interesting[] = {0x00, 0x41, 0x80, 0xBF, 0xC2, 0xE0, 0xED, 0xF0, 0xF4, 0xFF, 0xD8, 0xDC, 0xFE};
     const std::vector<std::uint8_t> marks[] = {{0xEF, 0xBB, 0xBF}, {0xFF, 0xFE}, {0xFE, 0xFF}};
     for (int round = 0; round < 60000; ++round) {
@@ -191,7 +157,7 @@ void windows_1252_marks(std::mt19937_64& random) {
                                                : interesting[random() % sizeof interesting]);
         }
         const std::vector<std::uint8_t> exact(data);  // exact size, so a read past it is seen
-        const ByteSpan input = span_of(exact);
+        const ByteSpan input = ByteSpan(exact);
         const ByteSpan rest = input.subspan(mark.size());
         const Result<DecodedText> expected = mark.size() == 3 ? decode_utf8(rest)
                                                               : decode_utf16_with_endianness(rest, mark[0] == 0xFF);
@@ -200,7 +166,7 @@ void windows_1252_marks(std::mt19937_64& random) {
             fail("decode_windows_1252 after a mark accepts differently", input);
         } else if (!text) {
             if (text.error().message != "Failed to decode Windows-1252 bytes") fail("decode failure message", input);
-        } else if (characters(*text, input) != characters(*expected, rest)) {
+        } else if (characters(*text) != characters(*expected)) {
             fail("decode_windows_1252 after a mark differs", input);
         }
     }
@@ -285,7 +251,7 @@ void single_byte_decoders() {
 }
 
 // Random text drawn from each set's own repertoire comes back unchanged.
-void round_trips(std::mt19937_64& random, const std::array<char32_t, 128>& index) {
+void round_trips(check::Random& random, const std::array<char32_t, 128>& index) {
     for (int round = 0; round < 20000; ++round) {
         std::u32string text(random() % 30, U'\0');
         for (char32_t& c : text) c = windows_1252_character(index, static_cast<std::uint8_t>(random()));
@@ -299,12 +265,12 @@ void round_trips(std::mt19937_64& random, const std::array<char32_t, 128>& index
                             encoded->rfind("\xFE\xFF", 0) == 0;
         if (!marked) {
             const Result<DecodedText> back = decode_windows_1252(span_of(*encoded));
-            if (!back || characters(*back, span_of(*encoded)) != text) fail("windows-1252 round trip", span_of(utf8));
+            if (!back || characters(*back) != text) fail("windows-1252 round trip", span_of(utf8));
         }
         for (char32_t& c : text) c = static_cast<char32_t>(random() % 0x100);
         const std::string latin_text = reference::utf8(text);
         const Result<std::string> latin = encode_iso_8859_1(latin_text);
-        if (!latin || characters(decode_iso_8859_1(span_of(*latin)), span_of(*latin)) != text) {
+        if (!latin || characters(decode_iso_8859_1(span_of(*latin))) != text) {
             fail("iso-8859-1 round trip", span_of(latin_text));
         }
         for (char32_t& c : text) c %= 0x80;
@@ -315,7 +281,7 @@ void round_trips(std::mt19937_64& random, const std::array<char32_t, 128>& index
             continue;
         }
         const Result<DecodedText> ascii_back = decode_us_ascii(span_of(*ascii));
-        if (!ascii_back || characters(*ascii_back, span_of(*ascii)) != text) {
+        if (!ascii_back || characters(*ascii_back) != text) {
             fail("us-ascii round trip", span_of(ascii_text));
         }
     }
@@ -323,16 +289,16 @@ void round_trips(std::mt19937_64& random, const std::array<char32_t, 128>& index
 
 // Arbitrary bytes into the decoders and, though the interpreter only hands over well-formed
 // UTF-8, into the encoders: whatever they answer, they stay inside their input.
-void arbitrary_bytes(std::mt19937_64& random) {
+void arbitrary_bytes(check::Random& random) {
     for (int round = 0; round < 60000; ++round) {
         std::vector<std::uint8_t> data(random() % 40);
         for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
         const std::vector<std::uint8_t> exact(data);
-        const ByteSpan bytes = span_of(exact);
+        const ByteSpan bytes = ByteSpan(exact);
         const Result<DecodedText> ascii = decode_us_ascii(bytes);
         const Result<DecodedText> windows = decode_windows_1252(bytes);
-        if (ascii) (void)characters(*ascii, bytes);
-        if (windows) (void)characters(*windows, bytes);
+        if (ascii) (void)characters(*ascii);
+        if (windows) (void)characters(*windows);
         const std::string_view text(reinterpret_cast<const char*>(exact.data()), exact.size());
         for (const Result<std::string>& encoded :
              {encode_us_ascii(text), encode_iso_8859_1(text), encode_windows_1252(text)}) {
@@ -346,7 +312,7 @@ void arbitrary_bytes(std::mt19937_64& random) {
 }  // namespace
 
 int main() {
-    std::mt19937_64 random(1252);
+    check::Random random(1252);
     const std::array<char32_t, 128> index = read_index();
     windows_1252_bytes(index);
     windows_1252_every_character(index);
@@ -355,10 +321,5 @@ int main() {
     single_byte_decoders();
     round_trips(random, index);
     arbitrary_bytes(random);
-    if (failures != 0) {
-        std::printf("%d failures\n", failures);
-        return EXIT_FAILURE;
-    }
-    std::printf("charsets checks passed\n");
-    return EXIT_SUCCESS;
+    return check::verdict();
 }

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "check.hpp"
 #include "core/ieee754.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -25,25 +27,13 @@ using namespace telbit;
 
 namespace {
 
-int failures = 0;
-
 void fail(const char* what, std::uint64_t input, std::uint64_t got, std::uint64_t expected) {
-    if (++failures <= 20) {
-        std::printf("%s: input 0x%llx gave 0x%llx, expected 0x%llx\n", what, static_cast<unsigned long long>(input),
-                    static_cast<unsigned long long>(got), static_cast<unsigned long long>(expected));
-    }
+    check::fail(std::string(what) + ": input " + check::hex(input) + " gave " + check::hex(got) + ", expected " +
+                check::hex(expected));
 }
 
 std::uint32_t bits_of(float value) { return std::bit_cast<std::uint32_t>(value); }
 std::uint64_t bits_of(double value) { return std::bit_cast<std::uint64_t>(value); }
-
-// xorshift64*: reproducible inputs without <random>'s distribution differences between libraries.
-std::uint64_t next_random(std::uint64_t& state) {
-    state ^= state >> 12;
-    state ^= state << 25;
-    state ^= state >> 27;
-    return state * 0x2545F4914F6CDD1DULL;
-}
 
 // binary16 -> value, for the numbers (not NaN): exact in double.
 double half_value(std::uint16_t pattern) {
@@ -264,11 +254,11 @@ void check_binary128() {
 // Doubles that sit on, beside and between the binary32 rounding boundaries, plus random ones.
 std::vector<double> rounding_inputs() {
     std::vector<double> inputs;
-    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-    for (int i = 0; i < 2000000; ++i) inputs.push_back(std::bit_cast<double>(next_random(state)));
+    check::Random random(0x9E3779B97F4A7C15ULL);
+    for (int i = 0; i < 2000000; ++i) inputs.push_back(std::bit_cast<double>(random()));
     for (std::uint32_t exponent = 0; exponent < 256; ++exponent) {
         for (int k = 0; k < 200; ++k) {
-            const std::uint32_t fraction = static_cast<std::uint32_t>(next_random(state)) & 0x7FFFFFU;
+            const std::uint32_t fraction = static_cast<std::uint32_t>(random()) & 0x7FFFFFU;
             const std::uint32_t p = (exponent << 23) | fraction;
             const double value = std::bit_cast<float>(p);
             // The point halfway to the next binary32 and its neighbours, either sign.
@@ -407,9 +397,5 @@ int main() {
     check_binary128();
     check_binary32_examples();
     check_environments();
-    if (failures != 0) {
-        std::printf("%d failures\n", failures);
-        return EXIT_FAILURE;
-    }
-    return EXIT_SUCCESS;
+    return check::verdict();
 }

@@ -1,6 +1,6 @@
-// Holds the UTF-8, UTF-16 and UTF-32 conversions against references written here from the
-// Unicode Standard (its table of well-formed UTF-8 byte sequences and the bit layouts of the
-// three encoding forms), over exhaustive short inputs, the Standard's own substitution
+// Holds the UTF-8, UTF-16 and UTF-32 conversions against references written from the Unicode
+// Standard (its table of well-formed UTF-8 byte sequences and the bit layouts of the three
+// encoding forms), over exhaustive short inputs, the Standard's own substitution
 // examples, every scalar value and random text; run under the sanitizers, it also shows that
 // no decoder reads outside its input whatever it is fed.
 #include <array>
@@ -8,97 +8,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "check.hpp"
 #include "core/text.hpp"
 #include "core/unicode.hpp"
 #include "core/utf8.hpp"
 #include "reference_utf8.hpp"
 
 using namespace telbit;
+using check::characters;
+using check::fail;
+using check::span_of;
+using reference::Utf8Verdict;
 
 namespace {
 
-int failures = 0;
-
-std::string hex(ByteSpan bytes) {
-    std::string out;
-    char buffer[4];
-    for (const std::uint8_t byte : bytes) {
-        std::snprintf(buffer, sizeof buffer, "%02X ", byte);
-        out += buffer;
-    }
-    return out.empty() ? "(empty)" : out;
-}
-
-void fail(const std::string& what, ByteSpan input) {
-    if (++failures <= 30) std::printf("FAIL %s; input %s\n", what.c_str(), hex(input).c_str());
-}
-
-ByteSpan span_of(const std::string& bytes) {
-    return ByteSpan(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-ByteSpan span_of(const std::vector<std::uint8_t>& bytes) { return ByteSpan(bytes.data(), bytes.size()); }
-
 // ---- References -------------------------------------------------------------------------
-
-// The Unicode Standard's table of well-formed UTF-8 byte sequences: per row, the range each
-// byte position admits.
-struct Row {
-    std::size_t length;
-    std::array<std::uint8_t, 4> low;
-    std::array<std::uint8_t, 4> high;
-};
-constexpr Row well_formed_rows[] = {
-    {1, {0x00}, {0x7F}},
-    {2, {0xC2, 0x80}, {0xDF, 0xBF}},
-    {3, {0xE0, 0xA0, 0x80}, {0xE0, 0xBF, 0xBF}},
-    {3, {0xE1, 0x80, 0x80}, {0xEC, 0xBF, 0xBF}},
-    {3, {0xED, 0x80, 0x80}, {0xED, 0x9F, 0xBF}},
-    {3, {0xEE, 0x80, 0x80}, {0xEF, 0xBF, 0xBF}},
-    {4, {0xF0, 0x90, 0x80, 0x80}, {0xF0, 0xBF, 0xBF, 0xBF}},
-    {4, {0xF1, 0x80, 0x80, 0x80}, {0xF3, 0xBF, 0xBF, 0xBF}},
-    {4, {0xF4, 0x80, 0x80, 0x80}, {0xF4, 0x8F, 0xBF, 0xBF}},
-};
-
-struct Utf8Verdict {
-    bool valid = true;
-    std::size_t index = 0;
-    std::size_t length = 0;  // 0: the input ends inside a sequence whose bytes so far fit
-    bool operator==(const Utf8Verdict&) const = default;
-};
-
-// The first ill-formed sequence, found as the Standard defines the maximal subpart: the
-// longest run at the offset that begins some well-formed sequence, or else one byte.
-Utf8Verdict reference_utf8(ByteSpan data) {
-    std::size_t i = 0;
-    while (i < data.size()) {
-        std::size_t longest = 0;
-        bool complete = false;
-        for (const Row& row : well_formed_rows) {
-            std::size_t fit = 0;
-            while (fit < row.length && i + fit < data.size() && data[i + fit] >= row.low[fit] &&
-                   data[i + fit] <= row.high[fit]) {
-                ++fit;
-            }
-            if (fit == row.length) {
-                complete = true;
-                longest = fit;
-                break;
-            }
-            if (fit > longest) longest = fit;
-        }
-        if (complete) {
-            i += longest;
-            continue;
-        }
-        if (longest > 0 && i + longest == data.size()) return {false, i, 0};
-        return {false, i, longest > 0 ? longest : 1};
-    }
-    return {};
-}
 
 void put_unit(std::string& out, std::uint32_t unit, std::size_t width, bool little) {
     for (std::size_t k = 0; k < width; ++k) {
@@ -152,31 +79,6 @@ std::optional<std::u32string> reference_utf16_decode(ByteSpan data, bool little)
     return out;
 }
 
-// The characters of a decoded text, whatever form the decoder chose; checks on the way that
-// the form keeps its promise to the boundary (which trusts it without looking again).
-std::u32string characters(const DecodedText& text, ByteSpan input) {
-    switch (text.form) {
-        case TextForm::ascii:
-            for (const std::uint8_t byte : text.bytes) {
-                if (byte >= 0x80) fail("ascii form holds a byte above 7F", input);
-            }
-            return std::u32string(text.bytes.begin(), text.bytes.end());
-        case TextForm::latin1: return std::u32string(text.bytes.begin(), text.bytes.end());
-        case TextForm::utf8:
-            if (!reference_utf8(text.bytes).valid) {
-                fail("utf8 form holds ill-formed UTF-8", input);
-                return {};
-            }
-            return reference::code_points(text.bytes);
-        case TextForm::utf32:
-            for (const char32_t c : text.code_points) {
-                if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) fail("utf32 form holds a non-scalar value", input);
-            }
-            return std::u32string(text.code_points.begin(), text.code_points.end());
-    }
-    return {};
-}
-
 std::string utf8_message(const Utf8Verdict& verdict) {
     if (verdict.length == 0) {
         return "Invalid UTF-8 bytes: incomplete utf-8 byte sequence from index " + std::to_string(verdict.index);
@@ -188,7 +90,7 @@ std::string utf8_message(const Utf8Verdict& verdict) {
 // ---- UTF-8 ------------------------------------------------------------------------------
 
 void check_utf8(ByteSpan data) {
-    const Utf8Verdict expected = reference_utf8(data);
+    const Utf8Verdict expected = reference::utf8_verdict(data);
     const Result<DecodedText> text = decode_utf8(data);
     if (text.ok() != expected.valid) return fail("decode_utf8 accepts differently", data);
     if (!text) {
@@ -202,7 +104,7 @@ void check_utf8(ByteSpan data) {
     bool ascii = true;
     for (const std::uint8_t byte : data) ascii = ascii && byte < 0x80;
     if (text->form != (ascii ? TextForm::ascii : TextForm::utf8)) fail("utf8 view has the wrong form", data);
-    (void)characters(*text, data);
+    (void)characters(*text);
 }
 
 // Every sequence of up to three bytes whose first byte is not ASCII, scanned only (the
@@ -219,7 +121,7 @@ void utf8_exhaustive_short() {
             for (unsigned c = 0; c < 256; ++c) {
                 bytes[2] = static_cast<std::uint8_t>(c);
                 const ByteSpan data(bytes.data(), 3);
-                const Utf8Verdict expected = reference_utf8(data);
+                const Utf8Verdict expected = reference::utf8_verdict(data);
                 const Utf8Scan scan = scan_utf8(data);
                 if (scan.valid != expected.valid || (!scan.valid && (scan.problem.index != expected.index ||
                                                                      scan.problem.length != expected.length))) {
@@ -245,7 +147,7 @@ void utf8_boundary_bytes() {
             data.assign(round % 19, 'x');
             std::size_t digits = n;
             for (std::size_t k = 0; k < length; ++k, digits /= count) data.push_back(edges[digits % count]);
-            check_utf8(span_of(data));
+            check_utf8(ByteSpan(data));
         }
     }
 }
@@ -257,7 +159,7 @@ void utf8_every_scalar_value() {
         one[0] = c;
         const std::string bytes = reference::utf8(one);
         const Result<DecodedText> text = decode_utf8(span_of(bytes));
-        if (!text || characters(*text, span_of(bytes)) != one) fail("a scalar value does not decode", span_of(bytes));
+        if (!text || characters(*text) != one) fail("a scalar value does not decode", span_of(bytes));
     }
     // What the bit layout would give for a surrogate or for a value past U+10FFFF is refused
     // at its first byte that cannot fit.
@@ -287,7 +189,7 @@ void utf8_substitution_examples() {
         {{0x41, 0xF0, 0x9F, 0x98}, U"A\uFFFD"},
     };
     for (const Example& example : examples) {
-        const ByteSpan all = span_of(example.bytes);
+        const ByteSpan all = ByteSpan(example.bytes);
         std::u32string text;
         std::size_t at = 0;
         while (at < all.size()) {
@@ -320,12 +222,12 @@ void utf8_messages() {
         {{0xE2, 0x82, 0x41}, "Invalid UTF-8 bytes: invalid utf-8 sequence of 2 bytes from index 0"},
     };
     for (const Case& c : cases) {
-        const Result<DecodedText> text = decode_utf8(span_of(c.bytes));
-        if (text || text.error().message != c.message) fail(std::string("expected ") + c.message, span_of(c.bytes));
+        const Result<DecodedText> text = decode_utf8(ByteSpan(c.bytes));
+        if (text || text.error().message != c.message) fail(std::string("expected ") + c.message, ByteSpan(c.bytes));
     }
     const std::uint8_t marked[] = {0xEF, 0xBB, 0xBF, 0x41};
     const Result<DecodedText> text = decode_utf8(ByteSpan(marked, 4));
-    if (!text || characters(*text, ByteSpan(marked, 4)) != U"\uFEFFA") {
+    if (!text || characters(*text) != U"\uFEFFA") {
         fail("a UTF-8 mark is not kept", ByteSpan(marked, 4));
     }
 }
@@ -368,7 +270,7 @@ void check_utf16(ByteSpan data) {
             if (text.error().message != "Invalid UTF-16 sequence: invalid utf-16: lone surrogate found") {
                 fail("utf16 lone surrogate message", data);
             }
-        } else if (characters(*text, data) != *expected) {
+        } else if (characters(*text) != *expected) {
             fail("utf16 text differs", data);
         }
     }
@@ -384,7 +286,7 @@ void check_utf16(ByteSpan data) {
     const bool little_mark = data[0] == 0xFF && data[1] == 0xFE;
     const std::optional<std::u32string> expected =
         reference_utf16_decode(big_mark || little_mark ? data.subspan(2) : data, little_mark);
-    if (text.ok() != expected.has_value() || (text && characters(*text, data) != *expected)) {
+    if (text.ok() != expected.has_value() || (text && characters(*text) != *expected)) {
         fail("decode_utf16 differs", data);
     }
 }
@@ -418,7 +320,7 @@ void compare_utf32(const Result<DecodedText>& text, const Utf32Outcome& expected
         if (text.error().message != expected.failure) {
             fail(std::string(what) + " says '" + text.error().message + "'", data);
         }
-    } else if (characters(*text, data) != expected.text) {
+    } else if (characters(*text) != expected.text) {
         fail(std::string(what) + " text differs", data);
     }
 }
@@ -451,8 +353,8 @@ void utf16_utf32_short_inputs() {
             for (std::size_t k = 0, digits = n; k < length; ++k, digits /= count) {
                 data.push_back(alphabet[digits % count]);
             }
-            check_utf16(span_of(data));
-            check_utf32(span_of(data));
+            check_utf16(ByteSpan(data));
+            check_utf32(ByteSpan(data));
         }
     }
 }
@@ -471,7 +373,7 @@ void utf32_unit_messages() {
 
 // ---- Encoders and round trips -----------------------------------------------------------
 
-char32_t random_scalar(std::mt19937_64& random) {
+char32_t random_scalar(check::Random& random) {
     static constexpr char32_t chosen[] = {0x0000, 0x007F, 0x0080, 0x07FF, 0x0800, 0xD7FF, 0xE000,
                                           0xFEFF, 0xFFFE, 0xFFFF, 0x10000, 0x1F600, 0x10FFFF};
     for (;;) {
@@ -494,10 +396,10 @@ void check_encoded(const std::string& encoded, const std::string& expected, cons
 void round_trip(const std::u32string& text) {
     const std::string utf8 = reference::utf8(text);
     const ByteSpan input = span_of(utf8);
-    const auto back = [&](const Result<DecodedText>& decoded, const std::string& encoded, const char* what) {
-        if (!decoded || characters(*decoded, span_of(encoded)) != text) fail(std::string(what) + " round trip", input);
+    const auto back = [&](const Result<DecodedText>& decoded, const char* what) {
+        if (!decoded || characters(*decoded) != text) fail(std::string(what) + " round trip", input);
     };
-    back(decode_utf8(input), utf8, "utf8");
+    back(decode_utf8(input), "utf8");
     const std::string be16 = encode_utf16be(utf8), le16 = encode_utf16le(utf8);
     const std::string be32 = encode_utf32be(utf8), le32 = encode_utf32le(utf8);
     const std::string marked16 = encode_utf16(utf8), marked32 = encode_utf32(utf8);
@@ -507,15 +409,15 @@ void round_trip(const std::u32string& text) {
     check_encoded(le32, reference_utf32(text, true), "utf32le", utf8);
     check_encoded(marked16, std::string("\xFE\xFF", 2) + be16, "utf16", utf8);
     check_encoded(marked32, std::string("\x00\x00\xFE\xFF", 4) + be32, "utf32", utf8);
-    back(decode_utf16_with_endianness(span_of(be16), false), be16, "utf16be");
-    back(decode_utf16_with_endianness(span_of(le16), true), le16, "utf16le");
-    back(decode_utf32_with_endianness(span_of(be32), false), be32, "utf32be");
-    back(decode_utf32_with_endianness(span_of(le32), true), le32, "utf32le");
-    back(decode_utf16(span_of(marked16)), marked16, "utf16");
-    back(decode_utf32(span_of(marked32)), marked32, "utf32");
+    back(decode_utf16_with_endianness(span_of(be16), false), "utf16be");
+    back(decode_utf16_with_endianness(span_of(le16), true), "utf16le");
+    back(decode_utf32_with_endianness(span_of(be32), false), "utf32be");
+    back(decode_utf32_with_endianness(span_of(le32), true), "utf32le");
+    back(decode_utf16(span_of(marked16)), "utf16");
+    back(decode_utf32(span_of(marked32)), "utf32");
 }
 
-void round_trips(std::mt19937_64& random) {
+void round_trips(check::Random& random) {
     // A text that begins with U+FEFF or U+FFFE keeps it: the mark the encoder writes comes first.
     const std::u32string edges[] = {U"", std::u32string(1, U'\0'), std::u32string(3, U'\0'), U"\uFEFF", U"\uFFFEA",
                                     std::u32string(U"\U0010FFFF\uFEFF\0", 3)};
@@ -529,7 +431,7 @@ void round_trips(std::mt19937_64& random) {
 
 // Random bytes into every decoder, and (though the interpreter only ever hands over
 // well-formed UTF-8) into every encoder: whatever they answer, they stay inside their input.
-void arbitrary_bytes(std::mt19937_64& random) {
+void arbitrary_bytes(check::Random& random) {
     const std::uint8_t interesting[] = {0x00, 0x41, 0x7F, 0x80, 0x9F, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xED,
                                         0xEF, 0xF0, 0xF4, 0xF5, 0xFE, 0xFF, 0xD8, 0xDC, 0x10, 0x11, 0xBB};
     for (int round = 0; round < 100000; ++round) {
@@ -540,7 +442,7 @@ void arbitrary_bytes(std::mt19937_64& random) {
         }
         // An exact-size heap copy, so that AddressSanitizer sees a read one byte too far.
         const std::vector<std::uint8_t> exact(data);
-        const ByteSpan bytes = span_of(exact);
+        const ByteSpan bytes = ByteSpan(exact);
         check_utf8(bytes);
         check_utf16(bytes);
         check_utf32(bytes);
@@ -555,7 +457,7 @@ void arbitrary_bytes(std::mt19937_64& random) {
 }  // namespace
 
 int main() {
-    std::mt19937_64 random(0x7E1B17);
+    check::Random random(0x7E1B17);
     utf8_exhaustive_short();
     utf8_boundary_bytes();
     utf8_every_scalar_value();
@@ -566,10 +468,5 @@ int main() {
     utf32_unit_messages();
     round_trips(random);
     arbitrary_bytes(random);
-    if (failures != 0) {
-        std::printf("%d failures\n", failures);
-        return EXIT_FAILURE;
-    }
-    std::printf("unicode checks passed\n");
-    return EXIT_SUCCESS;
+    return check::verdict();
 }
