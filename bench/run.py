@@ -108,6 +108,14 @@ def scaling_table(rounds):
     spread = max(results.values()) / min(results.values())
     print(f"  decode cost per field, largest / smallest: {spread:.2f}")
     recipe = [entry(f"f{i}", "unsigned", 16, offset_bits=16 * i) for i in range(10)]
+    packet = bytes(20)
+    for ignored in (0, 10, 1_000):
+        crowded = [dict(e, **{f"note_{k}": k for k in range(ignored)}) for e in recipe]
+        values = {e["name"]: 1 for e in recipe}
+        decode = compare("", [("telbit", lambda p, r=crowded: telbit.unpack_parameters(p, 0, r), packet)], rounds)
+        encode = compare("", [("telbit", lambda v, r=crowded: telbit.pack_parameters(r, v), values)], rounds)
+        print(f"  entries with {ignored:>5} ignored keys, 10 fields: decode {decode['telbit'] / 10:6.1f}   "
+              f"encode {encode['telbit'] / 10:6.1f} ns/field")
     for size in (100, 10_000, 1_000_000, 10_000_000):
         packet = bytes(size)
         best = compare("", [("telbit", lambda p, r=recipe: telbit.unpack_parameters(p, 0, r), packet)], rounds)
