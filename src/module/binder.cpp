@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "module/errors.hpp"
+#include "py/errors.hpp"
 
 namespace telbit {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "core/platform.hpp"
 #include "core/text.hpp"
-#include "module/errors.hpp"
+#include "py/errors.hpp"
 #include "py/convert.hpp"
 #include "py/ref.hpp"
 

@@ -10,7 +10,7 @@
 #include "core/ieee754.hpp"
 #include "core/integer.hpp"
 #include "core/reserved.hpp"
-#include "module/errors.hpp"
+#include "py/errors.hpp"
 #include "recipe/walk.hpp"
 
 namespace telbit {
@@ -43,10 +43,10 @@ PyObject* run_walk(const char* where, Walk walk) {
     FailurePlace place;
     try {
         Result<Ref> result = walk(place);
-        return result ? std::move(*result).release() : raise_wrapped(result.error(), place);
+        return result ? std::move(*result).release() : raise_wrapped(result.error(), notes_for(place));
     } catch (const std::bad_alloc&) {
         // The interpreter's own MemoryError has no text; so has this one.
-        return raise_wrapped(memory_error(""), place);
+        return raise_wrapped(memory_error(""), notes_for(place));
     }
 }
 

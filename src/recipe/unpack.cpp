@@ -36,6 +36,8 @@ PyObject* decode_field(const Codec& codec, const Entry& entry, ByteSpan field, b
     return nullptr;
 }
 
+}  // namespace
+
 Error span_error(PyObject* name, FieldSpan span, std::size_t length) {
     std::string message = "Field '";
     message += entry_text(name);
@@ -43,8 +45,6 @@ Error span_error(PyObject* name, FieldSpan span, std::size_t length) {
                " but the packet has " + std::to_string(length) + " bytes";
     return value_error(std::move(message));
 }
-
-}  // namespace
 
 Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe,
                            FailurePlace& place) {

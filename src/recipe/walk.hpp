@@ -12,7 +12,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "core/field.hpp"
 #include "core/platform.hpp"
 #include "core/result.hpp"
 #include "core/text.hpp"
@@ -44,6 +46,18 @@ struct FailurePlace {
 // any entry. For the failure path only: it may run Python code (looking the name up), and
 // must be called with no exception set.
 [[nodiscard]] std::string describe_failure_place(const FailurePlace& place);
+
+// The same as the notes of a wrapped error (py/errors.hpp): none outside any entry.
+[[nodiscard]] inline auto notes_for(const FailurePlace& place) {
+    return [&place] {
+        std::vector<std::string> notes;
+        if (std::string note = describe_failure_place(place); !note.empty()) notes.push_back(std::move(note));
+        return notes;
+    };
+}
+
+// "Field '{name}' needs bytes {first} to {end} but the packet has {length} bytes".
+[[nodiscard]] Error span_error(PyObject* name, FieldSpan span, std::size_t length);
 
 // Walk the recipe over the packet from bit `offset_bits`; the result is a new dict. Throws
 // std::bad_alloc when C++ cannot allocate.

@@ -1,5 +1,5 @@
 // The only place where operation errors become Python exceptions.
-#include "module/errors.hpp"
+#include "py/errors.hpp"
 
 #include <string>
 
@@ -58,7 +58,7 @@ PyObject* raise_error(const Error& error) {
     return nullptr;
 }
 
-PyObject* raise_wrapped(const Error& error, const FailurePlace& place) {
+PyObject* raise_wrapped(const Error& error, const std::function<std::vector<std::string>()>& notes) {
     // The inner exception as an object: the very one raised, or one of the error's class
     // made with its text.
     Ref inner;
@@ -90,8 +90,8 @@ PyObject* raise_wrapped(const Error& error, const FailurePlace& place) {
     Ref wrapped = Ref::steal(PyObject_CallOneArg(PyExc_ValueError, message.get()));
     if (!wrapped) return nullptr;
     PyException_SetCause(wrapped.get(), inner.release());  // takes the reference
-    // The note is a help, not the error: when it cannot be made, the error goes without it.
-    if (const std::string note = describe_failure_place(place); !note.empty()) {
+    // The notes are a help, not the error: one that cannot be made is left out.
+    for (const std::string& note : notes()) {
         Ref note_text = new_str(note);
         Ref added = note_text ? Ref::steal(PyObject_CallMethod(wrapped.get(), "add_note", "O", note_text.get())) : Ref();
         if (!added) PyErr_Clear();

@@ -3,8 +3,11 @@
 
 #include <Python.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "core/result.hpp"
-#include "recipe/walk.hpp"
 
 namespace telbit {
 
@@ -13,8 +16,9 @@ PyObject* raise_error(const Error& error);
 
 // Raise the error of a recipe walk as ValueError "{type}: {text}", where {type} is the
 // inner exception's class name and {text} its str(). The inner exception is its __cause__,
-// and a note names the entry where the walk failed.
-PyObject* raise_wrapped(const Error& error, const FailurePlace& place);
+// and the notes (PEP 678) say where the walk failed. `notes` is called once the inner
+// exception is out of the error indicator, so it may run Python code.
+PyObject* raise_wrapped(const Error& error, const std::function<std::vector<std::string>()>& notes);
 
 // Raise an argument-conversion error: a TypeError gets the "argument '{name}': " prefix,
 // every other class is raised as it is.
