@@ -4,24 +4,32 @@
     python examples/archive_to_dataframe.py [--packets 100000] [--output-dir out] [--archive FILE]
 
 Writes an archive of sample packets (fixed-length packets back to back) unless --archive names
-one, decodes every packet with a progress bar, converts the engineering values, and plots three
-of them to a PNG.
+one, decodes it into columns with telbit_columns (a slice of the archive at a time, for the
+progress bar), converts the engineering values, and plots three of them to a PNG.
+
+Measured here, 200,000 packets, pandas 3.1, no progress bar: the per-packet walk with a dict per
+packet made the DataFrame in 0.66 s; the walk with one list per column in 0.59 s; telbit_columns,
+whole columns and NumPy arithmetic on them, in 0.06 s.
 """
 
 from __future__ import annotations
 
 import argparse
+import mmap
 import pathlib
 
 import matplotlib
 
 matplotlib.use("Agg")  # files only, no screen
 import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
 from tqdm import tqdm  # noqa: E402
 
-import telbit  # noqa: E402
-from telemetry import HOUSEKEEPING, PACKET_LENGTH, bus_voltage, primary_header, sample_packets  # noqa: E402
+import telbit_columns  # noqa: E402
+from telemetry import HOUSEKEEPING, PACKET_LENGTH, sample_packets  # noqa: E402
+
+SLICE = 20_000  # packets decoded per call: one step of the progress bar
 
 
 def write_archive(path: pathlib.Path, count: int) -> None:
@@ -31,30 +39,36 @@ def write_archive(path: pathlib.Path, count: int) -> None:
 
 
 def decode_archive(path: pathlib.Path) -> pd.DataFrame:
-    data = path.read_bytes()
-    count = len(data) // PACKET_LENGTH
-    # One list per column, and the DataFrame made once from them, rather than a dict per packet:
-    # no dict of 8 items is kept per packet, and pandas takes the columns as they are. Measured
-    # here (200,000 packets, pandas 3.1, no progress bar): 0.65 s with a dict per packet, 0.59 s
-    # with lists per column.
-    columns: dict[str, list[float]] = {name: [] for name in
-                                       ("time", "apid", "count", "bus_voltage", "battery_temp", "board_temp",
-                                        "heater_current", "mode")}
-    time, apid, sequence, voltage, battery, board, heater, mode = columns.values()
-    for index in tqdm(range(count), desc="decoding", unit="packet", unit_scale=True):
-        # The archive is one bytes object; each packet is a field window into it.
-        values = telbit.unpack_parameters(data, 8 * PACKET_LENGTH * index, HOUSEKEEPING)
-        header = primary_header(values)
-        time.append(int(values["seconds"]) + int(values["subseconds"]) / 65536)
-        apid.append(header["apid"])
-        sequence.append(header["sequence_count"])
-        voltage.append(bus_voltage(int(values["bus_voltage_raw"])))
-        battery.append(int(values["battery_temp"]) / 100)
-        board.append(float(values["board_temp"]))
-        heater.append(float(values["heater_current"]))
-        mode.append(int(values["mode"]))
-    frame = pd.DataFrame(columns)
-    frame["time"] = pd.to_datetime(frame["time"], unit="s")
+    """The archive's housekeeping as a DataFrame, one column per parameter."""
+    parts: list[dict[str, np.ndarray]] = []
+    # The archive is mapped, not read: it is never copied whole. The views are released before
+    # the mapping closes.
+    with path.open("rb") as file, mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as archive, \
+            memoryview(archive) as data:
+        count = len(data) // PACKET_LENGTH
+        for first in tqdm(range(0, count, SLICE), desc="decoding", unit="slice"):
+            with data[first * PACKET_LENGTH:min(first + SLICE, count) * PACKET_LENGTH] as piece:
+                columns = telbit_columns.unpack_columns(piece, HOUSEKEEPING, PACKET_LENGTH)
+            # NumPy takes the numeric columns as they are; the copies come with the arithmetic.
+            parts.append({name: np.asarray(column) for name, column in columns.items()})
+    numbers = {name: np.concatenate([part[name] for part in parts]) for name in parts[0]} if parts else {}
+    if not numbers:
+        numbers = {name: np.zeros(0) for name in ("packet_id", "sequence", "seconds", "subseconds",
+                                                  "bus_voltage_raw", "battery_temp", "board_temp", "heater_current",
+                                                  "mode")}
+    # The header words split with shifts and masks, over whole columns.
+    packet_id = numbers["packet_id"].astype(np.int64)
+    sequence = numbers["sequence"].astype(np.int64)
+    frame = pd.DataFrame({
+        "time": pd.to_datetime(numbers["seconds"] + numbers["subseconds"] / 65536, unit="s"),
+        "apid": packet_id & 0x7FF,
+        "count": sequence & 0x3FFF,
+        "bus_voltage": numbers["bus_voltage_raw"] * 32.0 / 4095,
+        "battery_temp": numbers["battery_temp"] / 100,
+        "board_temp": numbers["board_temp"],
+        "heater_current": numbers["heater_current"],
+        "mode": numbers["mode"].astype(np.int64),
+    })
     return frame.set_index("time")
 
 

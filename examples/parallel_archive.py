@@ -1,27 +1,31 @@
 """Decode a large archive in parallel: one function over slices of the archive file, mapped with
 concurrent.futures on one machine, or with Dask, which runs the same code on a Dask cluster
-when one machine is not enough.
+when an archive is larger than one machine's memory.
 
     python examples/parallel_archive.py [--packets 200000] [--workers 2] [--dask]
     python examples/parallel_archive.py --archive /shared/hk.bin --scheduler tcp://host:8786
 
-Each task is only a file name and a packet range: a worker reads its own slice of the file,
-decodes it, and sends back a few numbers, so no packet data crosses between processes. On a
-cluster the archive must be on storage that every worker can read, and telbit must be
-installed on the workers.
+Each task is only a file name and a packet range: a worker maps the file, decodes its own slice
+into columns with telbit_columns, and sends back a DataFrame of the columns it needs, so no
+packet data crosses between processes. On a cluster the archive must be on storage that every
+worker can read, and telbit must be installed on the workers.
 """
 
 from __future__ import annotations
 
 import argparse
 import concurrent.futures
+import mmap
 import pathlib
 import sys
 import tempfile
 import time
 from collections.abc import Callable, Iterable
 
-import telbit
+import numpy as np
+import pandas as pd
+
+import telbit_columns
 import telemetry
 from telemetry import HOUSEKEEPING, PACKET_LENGTH
 
@@ -29,35 +33,24 @@ Summary = dict[str, float]
 Task = tuple[str, int, int]  # archive path, first packet, number of packets
 
 
-def decode_chunk(path: str, first: int, count: int) -> Summary:
-    """Decode packets first .. first + count - 1 of the archive and reduce them to statistics."""
-    with open(path, "rb") as archive:
-        archive.seek(first * PACKET_LENGTH)
-        data = archive.read(count * PACKET_LENGTH)
-    temps: list[int] = []
-    heater = 0
-    for index in range(len(data) // PACKET_LENGTH):
-        # Each packet is read in place from the slice: offset_bits picks it out.
-        values = telbit.unpack_parameters(data, 8 * PACKET_LENGTH * index, HOUSEKEEPING)
-        temps.append(int(values["battery_temp"]))
-        heater += int(values["heater_on"])
-    if not temps:
-        return {"packets": 0, "temp_sum": 0.0, "temp_min": float("inf"), "temp_max": float("-inf"),
-                "heater_on": 0}
-    return {"packets": len(temps), "temp_sum": sum(temps) / 100, "temp_min": min(temps) / 100,
-            "temp_max": max(temps) / 100, "heater_on": heater}
+def decode_chunk(path: str, first: int, count: int) -> pd.DataFrame:
+    """Packets first .. first + count - 1 of the archive, as a DataFrame of the columns needed."""
+    with open(path, "rb") as archive, mmap.mmap(archive.fileno(), 0, access=mmap.ACCESS_READ) as mapped, \
+            memoryview(mapped) as data, data[first * PACKET_LENGTH:(first + count) * PACKET_LENGTH] as piece:
+        # Only the pages of this slice are read from the file.
+        columns = telbit_columns.unpack_columns(piece, HOUSEKEEPING, PACKET_LENGTH)
+    return pd.DataFrame({"battery_temp": np.asarray(columns["battery_temp"]) / 100,
+                         "heater_on": np.asarray(columns["heater_on"])})
 
 
-def merge(parts: Iterable[Summary]) -> Summary:
-    total: Summary = {"packets": 0, "temp_sum": 0.0, "temp_min": float("inf"), "temp_max": float("-inf"),
-                      "heater_on": 0}
-    for part in parts:
-        total["packets"] += part["packets"]
-        total["temp_sum"] += part["temp_sum"]
-        total["temp_min"] = min(total["temp_min"], part["temp_min"])
-        total["temp_max"] = max(total["temp_max"], part["temp_max"])
-        total["heater_on"] += part["heater_on"]
-    return total
+def merge(parts: Iterable[pd.DataFrame]) -> Summary:
+    frames = list(parts)
+    whole = pd.concat(frames, ignore_index=True) if frames else pd.DataFrame({"battery_temp": [], "heater_on": []})
+    if whole.empty:
+        return {"packets": 0, "temp_sum": 0.0, "temp_min": float("inf"), "temp_max": float("-inf"), "heater_on": 0}
+    return {"packets": len(whole), "temp_sum": float(whole["battery_temp"].sum()),
+            "temp_min": float(whole["battery_temp"].min()), "temp_max": float(whole["battery_temp"].max()),
+            "heater_on": int(whole["heater_on"].sum())}
 
 
 def tasks_for(path: pathlib.Path, packets_per_chunk: int) -> list[Task]:
@@ -66,14 +59,14 @@ def tasks_for(path: pathlib.Path, packets_per_chunk: int) -> list[Task]:
             for first in range(0, total, packets_per_chunk)]
 
 
-def with_processes(tasks: list[Task], workers: int) -> list[Summary]:
+def with_processes(tasks: list[Task], workers: int) -> list[pd.DataFrame]:
     if not tasks:
         return []
     with concurrent.futures.ProcessPoolExecutor(max_workers=workers) as pool:
         return list(pool.map(decode_chunk, *zip(*tasks)))
 
 
-def with_dask(tasks: list[Task], workers: int, scheduler: str | None) -> list[Summary]:
+def with_dask(tasks: list[Task], workers: int, scheduler: str | None) -> list[pd.DataFrame]:
     # Dask's compute() and Client() carry no annotations, hence the ignores for mypy --strict.
     from dask.base import compute
     from dask.delayed import delayed
@@ -91,7 +84,7 @@ def with_dask(tasks: list[Task], workers: int, scheduler: str | None) -> list[Su
         return list(compute(*parts))  # type: ignore[no-untyped-call]
 
 
-def run(label: str, mapper: Callable[[], list[Summary]]) -> Summary:
+def run(label: str, mapper: Callable[[], list[pd.DataFrame]]) -> Summary:
     start = time.perf_counter()
     summary = merge(mapper())
     elapsed = time.perf_counter() - start

@@ -9,6 +9,7 @@ import tomllib
 import pytest
 
 import telbit
+import telbit_columns
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -35,11 +36,13 @@ def test_one_version_and_its_changelog_entry():
 
 def test_installed_files():
     files = importlib.metadata.files("telbit")
-    # The module imported is the one pip installed, not a build lying in a source tree.
-    module = next(f for f in files if f.name == pathlib.Path(telbit.__file__).name)
-    assert pathlib.Path(module.locate()).resolve() == pathlib.Path(telbit.__file__).resolve()
+    # The modules imported are the ones pip installed, not builds lying in a source tree.
+    for imported in (telbit, telbit_columns):
+        module = next(f for f in files if f.name == pathlib.Path(imported.__file__).name)
+        assert pathlib.Path(module.locate()).resolve() == pathlib.Path(imported.__file__).resolve()
     files = {str(f) for f in files}
-    assert "telbit.pyi" in files and "telbit-stubs/__init__.pyi" in files
+    for name in ("telbit", "telbit_columns"):
+        assert f"{name}.pyi" in files and f"{name}-stubs/__init__.pyi" in files
     assert not [f for f in files if f.startswith(("tests/", "fuzz/", "bench/", "examples/", "src/"))]
     assert not [f for f in files if f.endswith((".cpp", ".hpp"))]
 

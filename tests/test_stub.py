@@ -37,17 +37,20 @@ def test_stub_declares_every_function_with_its_parameters():
 
 
 @needs_mypy
-def test_stubtest_against_the_built_module(tmp_path):
+def test_stubtest_against_the_built_modules(tmp_path):
     allowlist = ROOT / "tests" / "stubtest-allowlist.txt"
-    result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "telbit", "--allowlist", str(allowlist)],
+    result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "telbit", "telbit_columns", "--allowlist",
+                             str(allowlist)],
                             capture_output=True, text=True, timeout=600, cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
 # Lines that end in "# error" must be reported, and only those.
 CALLS = """\
+import array
 import numpy
 import telbit
+import telbit_columns
 from telbit import RecipeEntry
 
 entry: RecipeEntry = {"name": "a", "encoding": "unsigned", "bits": 8, "byte_order": "big", "reverse_bits": False}
@@ -73,6 +76,13 @@ missing: RecipeEntry = {"name": "a", "encoding": "unsigned", "bits": 8, "byte_or
 flag: RecipeEntry = {**entry, "reverse_bits": 1}  # error
 misspelt: RecipeEntry = {**entry, "encoding": "unsinged"}  # error
 abbreviated: RecipeEntry = {**entry, "byte_order": "BE"}  # error
+columns = telbit_columns.unpack_columns(bytearray(2), [entry], 1)
+first: int | float = columns["a"][0]  # error
+counts = columns["a"]
+assert isinstance(counts, telbit_columns.Column)
+total: float = sum(counts)
+telbit_columns.unpack_columns(memoryview(b""), [entry], starts=array.array("q", [0, 0]))
+telbit_columns.unpack_columns(b"", [entry], 1, 0, [0])  # error
 """
 
 
