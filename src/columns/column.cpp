@@ -119,7 +119,7 @@ PyObject* column_typecode(PyObject* self, void*) { return PyUnicode_FromString(a
 PyObject* column_itemsize(PyObject* self, void*) { return PyLong_FromSsize_t(as_column(self)->itemsize); }
 
 PyMethodDef column_methods[] = {
-    {"tolist", column_tolist, METH_NOARGS, "tolist()\n--\n\nThe values, as a list of ints or floats."},
+    {"tolist", column_tolist, METH_NOARGS, "tolist($self, /)\n--\n\nThe values, as a list of ints or floats."},
     {"__reduce__", column_reduce, METH_NOARGS, nullptr},
     {"__array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(column_array)), METH_VARARGS | METH_KEYWORDS,
      nullptr},
