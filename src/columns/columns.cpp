@@ -36,26 +36,15 @@ Result<Plan> read_plan(RecipeItems& recipe, std::uint64_t offset_bits, std::size
             place.record(i, item, entry.name);
             return error;
         };
-        if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
-            recipe.snapshot();  // reading by the general rules may run code that changes the recipe
-            if (Status status = read_entry(item, entry, hold); !status) return failed(std::move(status).error());
-        }
+        if (Status status = read_any_entry(item, entry, hold, recipe); !status) return failed(std::move(status).error());
         // From here to the entry's end nothing runs Python code, as in unpack_parameters.
         const std::uint64_t position = entry.has_offset ? offset_bits + entry.offset : running;
         const FieldSpan span = field_span(position, entry.bits);
         if (packet_length != 0 && !span.inside(packet_length)) return failed(span_error(entry.name, span, packet_length));
         bool little = false;
-        if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
-            Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-            if (!matched) return failed(std::move(matched).error());
-            little = *matched;
-        }
+        if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) return failed(std::move(status).error());
         const Codec* codec = nullptr;
-        if (!NameMatcher::known_codec(entry.encoding, codec)) {
-            Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
-            if (!matched) return failed(std::move(matched).error());
-            codec = *matched;
-        }
+        if (Status status = NameMatcher::codec(entry.encoding, codec); !status) return failed(std::move(status).error());
         if (codec == nullptr) return failed(unsupported_encoding(entry.encoding));
         // A format that is named but not converted fails in every packet.
         if (codec->refuse != nullptr) return failed(codec->refuse(codec->label, entry.bits));

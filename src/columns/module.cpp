@@ -1,7 +1,6 @@
 // telbit_columns: whole archives of packets decoded into columns through the same recipes.
 #include <Python.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -136,20 +135,6 @@ bool read_starts(PyObject* object, std::size_t size, std::vector<std::uint64_t>&
     return true;
 }
 
-class RecursionGuard {
-public:
-    RecursionGuard() noexcept : entered_(Py_EnterRecursiveCall(" in unpack_columns") == 0) {}
-    ~RecursionGuard() {
-        if (entered_) Py_LeaveRecursiveCall();
-    }
-    RecursionGuard(const RecursionGuard&) = delete;
-    RecursionGuard& operator=(const RecursionGuard&) = delete;
-    [[nodiscard]] bool entered() const noexcept { return entered_; }
-
-private:
-    bool entered_;
-};
-
 // Decode every packet into the columns; the result dict, or null with the error raised.
 PyObject* decode(RecipeItems& recipe, const Packets& packets, std::uint64_t offset_bits) {
     FailurePlace place;
@@ -272,7 +257,7 @@ PyObject* unpack_columns(PyObject*, PyObject* args, PyObject* kwargs) {
             packets.starts = starts;
         }
 
-        const RecursionGuard guard;
+        const RecursionGuard guard(" in unpack_columns");
         if (!guard.entered()) return nullptr;
         try {
             RecipeItems recipe(items->get());
@@ -301,27 +286,15 @@ PyModuleDef module_definition = {
     0, methods, nullptr, nullptr, nullptr, nullptr,
 };
 
-// The interpreter that first imported the module, and the module object it got: the recipe
-// layer's objects are made once per process.
-std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* module_object = nullptr;
-OnceGate module_gate;
+ModuleOnce module_once("telbit_columns does not support sub-interpreters");
 
 PyObject* initialise() {
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id < 0) return nullptr;
-    std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError, "telbit_columns does not support sub-interpreters");
-        return nullptr;
-    }
-    GateLock lock(module_gate);
-    if (module_object != nullptr) return Py_NewRef(module_object);
-    if (!init_recipe_layer()) return nullptr;
-    Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
-    if (!module || !init_column_type(module.get())) return nullptr;
-    module_object = Py_NewRef(module.get());  // kept for the life of the process
-    return module.release();
+    return module_once.get([]() -> PyObject* {
+        if (!init_recipe_layer()) return nullptr;  // this module's own copy of the recipe layer
+        Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
+        if (!module || !init_column_type(module.get())) return nullptr;
+        return module.release();
+    });
 }
 
 }  // namespace

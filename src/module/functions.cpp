@@ -16,24 +16,6 @@
 namespace telbit {
 namespace {
 
-// The recipe walks run Python code of the recipe's and the values' own (an __index__, an
-// __eq__) and that code may call the walks again. Each such round costs C stack that the
-// interpreter cannot see, so it is counted against the recursion limit: runaway re-entry
-// ends in RecursionError rather than a stack overflow.
-class RecursionGuard {
-public:
-    explicit RecursionGuard(const char* where) noexcept : entered_(Py_EnterRecursiveCall(where) == 0) {}
-    ~RecursionGuard() {
-        if (entered_) Py_LeaveRecursiveCall();
-    }
-    RecursionGuard(const RecursionGuard&) = delete;
-    RecursionGuard& operator=(const RecursionGuard&) = delete;
-    [[nodiscard]] bool entered() const noexcept { return entered_; }
-
-private:
-    bool entered_;
-};
-
 // Run one recipe walk. Running out of memory anywhere in it (the interpreter's allocations or
 // C++'s) is one of its failures and reaches the caller wrapped like every other.
 template <class Walk>

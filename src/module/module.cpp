@@ -1,8 +1,6 @@
 // Module initialisation: one module object per process, holding the 62 functions.
 #include <Python.h>
 
-#include <atomic>
-#include <cstdint>
 #include <new>
 
 #include "module/functions.hpp"
@@ -25,10 +23,7 @@ PyModuleDef module_definition = {
     nullptr,   // m_free
 };
 
-// The interpreter that first imported the module, and the module object it got.
-std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* module_object = nullptr;
-OnceGate module_gate;
+ModuleOnce module_once("telbit does not support sub-interpreters");
 
 bool add_functions(PyObject* module) {
     if (!init_recipe_layer()) return false;
@@ -51,21 +46,11 @@ bool add_functions(PyObject* module) {
 }
 
 PyObject* initialise() {
-    PyInterpreterState* interpreter = PyInterpreterState_Get();
-    const std::int64_t id = PyInterpreterState_GetID(interpreter);
-    if (id < 0) return nullptr;
-    std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError, "telbit does not support sub-interpreters");
-        return nullptr;
-    }
-    GateLock lock(module_gate);
-    if (module_object != nullptr) return Py_NewRef(module_object);
-    Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
-    if (!module) return nullptr;
-    if (!add_functions(module.get())) return nullptr;
-    module_object = Py_NewRef(module.get());  // kept for the life of the process
-    return module.release();
+    return module_once.get([]() -> PyObject* {
+        Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
+        if (!module || !add_functions(module.get())) return nullptr;
+        return module.release();
+    });
 }
 
 }  // namespace

@@ -24,4 +24,21 @@ PyObject* raise_wrapped(const Error& error, const std::function<std::vector<std:
 // every other class is raised as it is.
 PyObject* raise_argument_error(const Error& error, const char* parameter);
 
+// Counts a walk that runs Python code of the caller's (which may call the walk again) against
+// the interpreter's recursion limit: each round costs C stack that the interpreter cannot see,
+// and runaway re-entry then ends in RecursionError rather than a stack overflow.
+class RecursionGuard {
+public:
+    explicit RecursionGuard(const char* where) noexcept : entered_(Py_EnterRecursiveCall(where) == 0) {}
+    ~RecursionGuard() {
+        if (entered_) Py_LeaveRecursiveCall();
+    }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+    [[nodiscard]] bool entered() const noexcept { return entered_; }
+
+private:
+    bool entered_;
+};
+
 }  // namespace telbit

@@ -121,6 +121,14 @@ private:
 // up in `hold`.
 [[nodiscard]] Status read_entry(PyObject* item, Entry& entry, EntryHold& hold);
 
+// An entry read by the plain rules, or else by the general ones, before which the recipe is
+// copied out of the reach of the code that those may run.
+[[nodiscard]] inline Status read_any_entry(PyObject* item, Entry& entry, EntryHold& hold, RecipeItems& recipe) {
+    if (PyDict_Check(item) && read_plain_entry(item, entry)) return ok_status;
+    recipe.snapshot();
+    return read_entry(item, entry, hold);
+}
+
 // The extent of an entry as the packet's sizing pass reads it: dict check, "bits",
 // "offset_bits". May run Python code.
 struct Extent {
@@ -209,6 +217,22 @@ public:
     [[nodiscard]] static Result<const Codec*> match_codec(PyObject* text);
     // The same for the byte order, or the byte-order error.
     [[nodiscard]] static Result<bool> match_byte_order(PyObject* text);
+
+    // Either way.
+    [[nodiscard]] static Status codec(PyObject* text, const Codec*& codec) {
+        if (known_codec(text, codec)) return ok_status;
+        Result<const Codec*> matched = match_codec(text);
+        if (!matched) return std::move(matched).error();
+        codec = *matched;
+        return ok_status;
+    }
+    [[nodiscard]] static Status byte_order(PyObject* text, bool& little) {
+        if (known_byte_order(text, little)) return ok_status;
+        Result<bool> matched = match_byte_order(text);
+        if (!matched) return std::move(matched).error();
+        little = *matched;
+        return ok_status;
+    }
 };
 
 [[nodiscard]] Error unsupported_encoding(PyObject* encoding);

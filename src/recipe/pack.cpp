@@ -233,11 +233,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
 
         const Codec* codec = nullptr;
-        if (!NameMatcher::known_codec(entry.encoding, codec)) {
-            Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
-            if (!matched) return failed(std::move(matched).error());
-            codec = *matched;
-        }
+        if (Status status = NameMatcher::codec(entry.encoding, codec); !status) return failed(std::move(status).error());
         if (codec == nullptr || !codec->packable()) return failed(unsupported_encoding(entry.encoding));
 
         Ref value;  // held only where converting it may run code that drops it from `values`
@@ -252,10 +248,8 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
             Result<EncodedText> text = codec->encode_text(*utf8);
             if (!text) return failed(std::move(text).error());
             bool little = false;
-            if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
-                Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-                if (!matched) return failed(std::move(matched).error());
-                little = *matched;
+            if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) {
+                return failed(std::move(status).error());
             }
             write_field_text(bytes, start / 8, text->bytes(), entry.bits, little);
         } else {
@@ -268,10 +262,8 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
             Result<std::uint64_t> pattern = codec->encode_number(word, entry.bits);
             if (!pattern) return failed(std::move(pattern).error());
             bool little = false;
-            if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
-                Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-                if (!matched) return failed(std::move(matched).error());
-                little = *matched;
+            if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) {
+                return failed(std::move(status).error());
             }
             write_field_pattern(bytes, start / 8, *pattern, entry.bits, little, entry.reverse_bits);
         }

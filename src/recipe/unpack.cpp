@@ -63,10 +63,7 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
             place.record(i, item, entry.name, &packet, field);
             return error;
         };
-        if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
-            recipe.snapshot();  // reading by the general rules may run code that changes the recipe
-            if (Status status = read_entry(item, entry, hold); !status) return failed(std::move(status).error());
-        }
+        if (Status status = read_any_entry(item, entry, hold, recipe); !status) return failed(std::move(status).error());
 
         // Positions wrap modulo 2^64.
         const std::uint64_t position = entry.has_offset ? offset_bits + entry.offset : running;
@@ -75,17 +72,11 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
         const ByteSpan field = packet.subspan(span.first, span.size);
 
         bool little = false;
-        if (!NameMatcher::known_byte_order(entry.byte_order, little)) {
-            Result<bool> matched = NameMatcher::match_byte_order(entry.byte_order);
-            if (!matched) return failed(std::move(matched).error(), &field);
-            little = *matched;
+        if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) {
+            return failed(std::move(status).error(), &field);
         }
         const Codec* codec = nullptr;
-        if (!NameMatcher::known_codec(entry.encoding, codec)) {
-            Result<const Codec*> matched = NameMatcher::match_codec(entry.encoding);
-            if (!matched) return failed(std::move(matched).error(), &field);
-            codec = *matched;
-        }
+        if (Status status = NameMatcher::codec(entry.encoding, codec); !status) return failed(std::move(status).error(), &field);
         if (codec == nullptr) return failed(unsupported_encoding(entry.encoding), &field);
 
         Error error = already_raised();
