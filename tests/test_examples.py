@@ -71,6 +71,7 @@ def local_cluster():
 
 @pytest.mark.parametrize("way", ["processes", "dask", "cluster"])
 def test_parallel_archive_gives_the_same_answer_every_way(examples_path, tmp_path, request, way):
+    pytest.importorskip("pandas")
     example = importlib.import_module("parallel_archive")
     telemetry = importlib.import_module("telemetry")
     arguments = ["--packets", "6001", "--packets-per-chunk", "1000", "--workers", "2",
