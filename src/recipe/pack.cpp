@@ -79,7 +79,7 @@ private:
     struct Storage {
         alignas(PlannedEntry) unsigned char bytes[sizeof(PlannedEntry)];
     };
-    static constexpr std::size_t local_capacity = 256;
+    static constexpr std::size_t local_capacity = 32;  // 1.5 KiB: the walk may be re-entered deeply
     Storage local_[local_capacity];
     std::unique_ptr<Storage[]> heap_;
     Storage* slots_ = local_;
