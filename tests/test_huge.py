@@ -106,12 +106,14 @@ def test_extents_that_wrap_size_the_packet_by_their_wrapped_end():
     assert telbit.unpack_parameters(b"\x02", 8, [field("y", "unsigned", 8, offset_bits=2**64 - 8)]) == {"y": 2}
 
 
-def best_time(call, rounds=2):
+def best_time(call, rounds=3):
+    # Processor time of this process, not the wall clock: CI runs other jobs beside the suite,
+    # and the time this process spends waiting for a core says nothing about the walk.
     best = float("inf")
     for _ in range(rounds):
-        start = time.perf_counter()
+        start = time.process_time()
         call()
-        best = min(best, time.perf_counter() - start)
+        best = min(best, time.process_time() - start)
     return best
 
 
@@ -127,15 +129,15 @@ def recipe_of(count, fresh_encoding):
 
 @pytest.mark.parametrize("fresh_encoding", [False, True])
 def test_walks_grow_linearly_with_the_recipe(fresh_encoding):
-    small, large = recipe_of(25_000, fresh_encoding), recipe_of(200_000, fresh_encoding)
+    small, large = recipe_of(12_000, fresh_encoding), recipe_of(192_000, fresh_encoding)
     packet = bytes(200_000)
     values = {f"name{i}": 0 for i in range(1000)}
     for walk in (lambda recipe: telbit.unpack_parameters(packet, 0, recipe),
                  lambda recipe: telbit.pack_parameters(recipe, values)):
         ratio = best_time(lambda: walk(large)) / best_time(lambda: walk(small))
-        # Eight times the entries: about eight times the time (up to twice that as the packet
-        # and the recipe outgrow the caches), never the sixty-four of a quadratic walk.
-        assert ratio < 32, ratio
+        # Sixteen times the entries: about sixteen times the time (up to a few times that as the
+        # packet and the recipe outgrow the caches), never the 256 of a quadratic walk.
+        assert ratio < 64, ratio
 
 
 @pytest.mark.parametrize("walk", ["unpack", "pack"])
