@@ -93,8 +93,10 @@ private:
 // no lookup is made. Once a key differs, every name is looked up.
 //
 // A lookup runs Python code when a stored key other than an exact str shares the name's hash
-// (its __eq__ is asked); whether any can is found out once, by a look at every key, and holds
-// until Python code may have run.
+// (its __eq__ is asked). Whether any can is found out by a look at every key, once in a call:
+// it holds until Python code may have run, and from then on every lookup is taken to run code.
+// Looking again after each such point would cost a pass over the values per entry, which is
+// quadratic in a recipe whose entries all run code.
 class ValueFinder {
 public:
     explicit ValueFinder(PyObject* values) noexcept : values_(values) {}
@@ -110,13 +112,15 @@ public:
         return nullptr;
     }
 
-    // Whether looking a name up runs no Python code, as of the given count of code runs.
+    // Whether looking a name up runs no Python code, as of the given count of code runs;
+    // false whenever code may have run since the keys were looked at.
     [[nodiscard]] bool lookups_run_no_code(std::uint64_t runs) noexcept {
-        if (checked_at_ != runs) {
-            plain_keys_ = every_key_exact_str();
+        if (!checked_) {
+            checked_ = true;
             checked_at_ = runs;
+            plain_keys_ = every_key_exact_str();
         }
-        return plain_keys_;
+        return plain_keys_ && checked_at_ == runs;
     }
 
     // Borrowed from `values`; null when absent, with the interpreter's error set when the
@@ -137,8 +141,9 @@ private:
     PyObject* values_;
     Py_ssize_t position_ = 0;
     bool in_step_ = true;
+    bool checked_ = false;
     bool plain_keys_ = false;
-    std::uint64_t checked_at_ = std::numeric_limits<std::uint64_t>::max();  // not yet
+    std::uint64_t checked_at_ = 0;
 };
 
 Error missing_value(PyObject* name) {
