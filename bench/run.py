@@ -8,6 +8,7 @@ so that the machine's noise cancels.
 """
 
 import argparse
+import json
 import math
 import os
 import platform
@@ -116,6 +117,15 @@ def scaling_table(rounds):
         encode = compare("", [("telbit", lambda v, r=crowded: telbit.pack_parameters(r, v), values)], rounds)
         print(f"  entries with {ignored:>5} ignored keys, 10 fields: decode {decode['telbit'] / 10:6.1f}   "
               f"encode {encode['telbit'] / 10:6.1f} ns/field")
+    for workload in all_workloads():
+        # As read from a file: the keys shared by the entries, every text a new object.
+        as_read = json.loads(json.dumps(workload.recipe))
+        best = compare("", [("literal", lambda p, r=workload.recipe: telbit.unpack_parameters(p, 0, r), workload.packet),
+                            ("json", lambda p, r=as_read: telbit.unpack_parameters(p, 0, r), workload.packet)], rounds)
+        encode = compare("", [("literal", lambda v, r=workload.recipe: telbit.pack_parameters(r, v), workload.values),
+                              ("json", lambda v, r=as_read: telbit.pack_parameters(r, v), workload.values)], rounds)
+        print(f"  {workload.name} recipe read from JSON / written as literals: decode {best['json'] / best['literal']:.2f}"
+              f"   encode {encode['json'] / encode['literal']:.2f}")
     for size in (100, 10_000, 1_000_000, 10_000_000):
         packet = bytes(size)
         best = compare("", [("telbit", lambda p, r=recipe: telbit.unpack_parameters(p, 0, r), packet)], rounds)

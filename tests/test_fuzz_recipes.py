@@ -1,6 +1,7 @@
 """Random recipes, packets and values: only the documented exceptions escape, and packing
 then unpacking gives every value back."""
 
+import json
 import math
 
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
@@ -127,6 +128,13 @@ def test_pack_then_unpack_gives_the_values_back(fields):
     packet = telbit.pack_parameters(recipe, values)
     assert len(packet) == cursor
     assert telbit.unpack_parameters(packet, 0, recipe) == values
+    # The same recipe as read from a file: keys shared by the entries, every text a new
+    # object, the encodings in changing letter cases.
+    as_read = json.loads(json.dumps([dict(entry, encoding=entry["encoding"].upper() if i % 3 else entry["encoding"])
+                                      for i, entry in enumerate(recipe)]))
+    assert telbit.pack_parameters(as_read, values) == packet
+    assert telbit.pack_parameters(as_read, dict(reversed(values.items()))) == packet
+    assert telbit.unpack_parameters(packet, 0, as_read) == values
 
 
 @settings(max_examples=200, deadline=None)

@@ -28,6 +28,7 @@ Result<Plan> read_plan(RecipeItems& recipe, std::uint64_t offset_bits, std::size
     if (!column_of) return already_raised();
     std::vector<std::size_t> last_field;  // per column, the field that fills it
     std::uint64_t running = offset_bits;
+    NameMatcher names;  // what this walk learns of the recipe's names
     for (Py_ssize_t i = 0; i < recipe.size(); ++i) {
         PyObject* item = recipe[i];
         Entry entry;
@@ -36,15 +37,15 @@ Result<Plan> read_plan(RecipeItems& recipe, std::uint64_t offset_bits, std::size
             place.record(i, item, entry.name);
             return error;
         };
-        if (Status status = read_any_entry(item, entry, hold, recipe); !status) return failed(std::move(status).error());
+        if (Status status = read_any_entry(item, entry, hold, recipe, names); !status) return failed(std::move(status).error());
         // From here to the entry's end nothing runs Python code, as in unpack_parameters.
         const std::uint64_t position = entry.has_offset ? offset_bits + entry.offset : running;
         const FieldSpan span = field_span(position, entry.bits);
         if (packet_length != 0 && !span.inside(packet_length)) return failed(span_error(entry.name, span, packet_length));
         bool little = false;
-        if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) return failed(std::move(status).error());
+        if (Status status = names.byte_order(entry.byte_order, little); !status) return failed(std::move(status).error());
         const Codec* codec = nullptr;
-        if (Status status = NameMatcher::codec(entry.encoding, codec); !status) return failed(std::move(status).error());
+        if (Status status = names.codec(entry.encoding, codec); !status) return failed(std::move(status).error());
         if (codec == nullptr) return failed(unsupported_encoding(entry.encoding));
         // A format that is named but not converted fails in every packet.
         if (codec->refuse != nullptr) return failed(codec->refuse(codec->label, entry.bits));

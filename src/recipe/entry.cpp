@@ -46,20 +46,6 @@ Result<Ref> lookup(PyObject* entry, PyObject* key) {
     return Ref::borrow(value);
 }
 
-// Whether the `size` bytes at `a` and `b` are equal, for 4 <= size <= 16: two loads each,
-// overlapping in the middle, rather than a call to memcmp.
-bool same_short_text(const char* a, const char* b, std::size_t size) noexcept {
-    const auto same = [&]<class Word>(Word) {
-        Word first_a, first_b, last_a, last_b;
-        std::memcpy(&first_a, a, sizeof(Word));
-        std::memcpy(&first_b, b, sizeof(Word));
-        std::memcpy(&last_a, a + size - sizeof(Word), sizeof(Word));
-        std::memcpy(&last_b, b + size - sizeof(Word), sizeof(Word));
-        return first_a == first_b && last_a == last_b;
-    };
-    return size >= 8 ? same(std::uint64_t{}) : same(std::uint32_t{});
-}
-
 Error missing(std::string_view field) {
     std::string message = "Recipe missing required field: '";
     message += field;
@@ -178,7 +164,24 @@ std::size_t find_key_index(PyObject* key) noexcept {
     }
     const std::string_view name = key_names[candidate];
     if (text.size() != name.size()) return key_count;
-    return same_short_text(text.data(), name.data(), name.size()) ? candidate : key_count;
+    return same_bytes(text.data(), name.data(), name.size()) ? candidate : key_count;
+}
+
+NameMatcher::~NameMatcher() {
+    for (const LearnedKey& learned : learned_keys_) Py_XDECREF(learned.key);  // exact strs: no code runs
+}
+
+std::size_t NameMatcher::learn_key(PyObject* key, std::size_t ordinal) noexcept {
+    const std::size_t index = find_key_index(key);
+    if (ordinal < key_count && index < key_count) {
+        // Held, so that no other object takes its address while the walk compares with it.
+        // The key it replaces, when the recipe's entries do not share their keys, is an
+        // exact str too: letting go of it runs no Python code.
+        Py_INCREF(key);
+        Py_XDECREF(learned_keys_[ordinal].key);
+        learned_keys_[ordinal] = {key, index};
+    }
+    return index;
 }
 
 Status read_entry(PyObject* item, Entry& entry, EntryHold& hold) {

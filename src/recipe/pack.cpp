@@ -87,10 +87,11 @@ private:
 
 // Finds each entry's value in `values`, looked up in the dict's own storage.
 //
-// A values dict is usually built in the recipe's order, keyed by the recipe's own name objects,
-// so its items are walked alongside the entries: where the key at hand is the entry's very
-// name object, that item is what a lookup would find (a dict holds one key of each value), and
-// no lookup is made. Once a key differs, every name is looked up.
+// A values dict is usually built in the recipe's order, so its items are walked alongside the
+// entries: where the key at hand is the entry's very name object, or an exact str of the same
+// ASCII characters (a recipe and values read from a file share no objects), that item is what
+// a lookup would find (a dict holds one key of each value), and no lookup is made. Once a key
+// differs, every name is looked up.
 //
 // A lookup runs Python code when a stored key other than an exact str shares the name's hash
 // (its __eq__ is asked). Whether any can is found out by a look at every key, once in a call:
@@ -101,13 +102,13 @@ class ValueFinder {
 public:
     explicit ValueFinder(PyObject* values) noexcept : values_(values) {}
 
-    // The value of the item beside the walk when its key is `name` itself; null otherwise.
-    // Runs no Python code.
+    // The value of the item beside the walk when its key equals `name`, an exact str; null
+    // otherwise. Runs no Python code: str equality is compared here, not asked of the key.
     [[nodiscard]] PyObject* alongside(PyObject* name) noexcept {
         if (!in_step_) return nullptr;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
-        if (PyDict_Next(values_, &position_, &key, &value) && key == name) return value;
+        if (PyDict_Next(values_, &position_, &key, &value) && (key == name || same_ascii_str(key, name))) return value;
         in_step_ = false;
         return nullptr;
     }
@@ -128,6 +129,16 @@ public:
     [[nodiscard]] PyObject* look_up(PyObject* key) noexcept { return PyDict_GetItemWithError(values_, key); }
 
 private:
+    [[nodiscard]] static bool same_ascii_str(PyObject* key, PyObject* name) noexcept {
+        if (!PyUnicode_CheckExact(key) || !PyUnicode_IS_COMPACT_ASCII(key) || !PyUnicode_IS_COMPACT_ASCII(name)) {
+            return false;
+        }
+        const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
+        return length == PyUnicode_GET_LENGTH(name) &&
+               same_bytes(static_cast<const char*>(PyUnicode_DATA(key)), static_cast<const char*>(PyUnicode_DATA(name)),
+                          static_cast<std::size_t>(length));
+    }
+
     [[nodiscard]] bool every_key_exact_str() const noexcept {
         Py_ssize_t position = 0;
         PyObject* key = nullptr;
@@ -159,6 +170,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
     const auto count = static_cast<std::size_t>(recipe.size());
     CodeRuns runs(recipe);
     Plan plan(count);
+    NameMatcher names;  // what this walk learns of the recipe's names
     // First pass: the packet's size. An entry without an offset is counted from the
     // furthest end reached so far.
     std::uint64_t total = 0;
@@ -166,7 +178,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
         PyObject* item = recipe[static_cast<Py_ssize_t>(i)];
         PlannedEntry& planned = plan.create(i);
         Extent extent;
-        if (PyDict_Check(item) && read_plain_entry(item, planned.entry)) {
+        if (PyDict_Check(item) && read_plain_entry(item, planned.entry, names)) {
             // Reading the whole entry here is not observable: it runs no code and cannot fail.
             planned.plain = true;
             planned.read_at = runs.count();
@@ -209,7 +221,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
         };
         if (const PlannedEntry& planned = plan[i]; planned.plain && planned.read_at == runs.count()) {
             entry = planned.entry;  // its texts are still the entry's: no code has run since they were read
-        } else if (!PyDict_Check(item) || !read_plain_entry(item, entry)) {
+        } else if (!PyDict_Check(item) || !read_plain_entry(item, entry, names)) {
             runs.before_code();
             if (Status status = read_entry(item, entry, hold); !status) return failed(std::move(status).error());
         }
@@ -238,7 +250,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
         const std::uint64_t start = entry.has_offset ? entry.offset : running;
 
         const Codec* codec = nullptr;
-        if (Status status = NameMatcher::codec(entry.encoding, codec); !status) return failed(std::move(status).error());
+        if (Status status = names.codec(entry.encoding, codec); !status) return failed(std::move(status).error());
         if (codec == nullptr || !codec->packable()) return failed(unsupported_encoding(entry.encoding));
 
         Ref value;  // held only where converting it may run code that drops it from `values`
@@ -253,7 +265,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
             Result<EncodedText> text = codec->encode_text(*utf8);
             if (!text) return failed(std::move(text).error());
             bool little = false;
-            if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) {
+            if (Status status = names.byte_order(entry.byte_order, little); !status) {
                 return failed(std::move(status).error());
             }
             write_field_text(bytes, start / 8, text->bytes(), entry.bits, little);
@@ -267,7 +279,7 @@ Result<Ref> build_packet(RecipeItems& recipe, PyObject* values, FailurePlace& pl
             Result<std::uint64_t> pattern = codec->encode_number(word, entry.bits);
             if (!pattern) return failed(std::move(pattern).error());
             bool little = false;
-            if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) {
+            if (Status status = names.byte_order(entry.byte_order, little); !status) {
                 return failed(std::move(status).error());
             }
             write_field_pattern(bytes, start / 8, *pattern, entry.bits, little, entry.reverse_bits);

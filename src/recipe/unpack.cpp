@@ -52,6 +52,7 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
     if (!result) return already_raised();
     std::uint64_t running = offset_bits;
     std::vector<std::uint8_t> scratch;
+    NameMatcher names;  // what this walk learns of the recipe's names
     for (Py_ssize_t i = 0; i < recipe.size(); ++i) {
         PyObject* item = recipe[i];
         Entry entry;
@@ -63,7 +64,7 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
             place.record(i, item, entry.name, &packet, field);
             return error;
         };
-        if (Status status = read_any_entry(item, entry, hold, recipe); !status) return failed(std::move(status).error());
+        if (Status status = read_any_entry(item, entry, hold, recipe, names); !status) return failed(std::move(status).error());
 
         // Positions wrap modulo 2^64.
         const std::uint64_t position = entry.has_offset ? offset_bits + entry.offset : running;
@@ -72,11 +73,11 @@ Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeIte
         const ByteSpan field = packet.subspan(span.first, span.size);
 
         bool little = false;
-        if (Status status = NameMatcher::byte_order(entry.byte_order, little); !status) {
+        if (Status status = names.byte_order(entry.byte_order, little); !status) {
             return failed(std::move(status).error(), &field);
         }
         const Codec* codec = nullptr;
-        if (Status status = NameMatcher::codec(entry.encoding, codec); !status) return failed(std::move(status).error(), &field);
+        if (Status status = names.codec(entry.encoding, codec); !status) return failed(std::move(status).error(), &field);
         if (codec == nullptr) return failed(unsupported_encoding(entry.encoding), &field);
 
         Error error = already_raised();
