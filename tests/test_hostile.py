@@ -575,3 +575,43 @@ except BaseException as error:
 ])
 def test_out_of_memory_inside_a_walk_is_wrapped(call):
     assert run_python(OUT_OF_MEMORY.replace("CALL", call)).strip() == "ValueError MemoryError:"
+
+
+# A collection started by the walk's first allocation runs a finaliser that replaces every item
+# of the recipe list: the walk must read the list as it is after that, never its old items.
+COLLECTION_REPLACES_THE_RECIPE = """
+import gc, telbit, telbit_columns
+
+class Ghost:
+    recipe = None
+    def __init__(self):
+        self.cycle = self
+    def __del__(self):
+        recipe, Ghost.recipe = Ghost.recipe, None
+        if recipe is not None:
+            recipe[:] = [{"junk": i} for i in range(1000)]  # the old item array is freed
+
+walk = {"unpack": lambda recipe: telbit.unpack_parameters(bytes(50), 0, recipe),
+        "columns": lambda recipe: telbit_columns.unpack_columns(bytes(50), recipe, 50)}[WALK]
+outcomes = set()
+for _ in range(200):
+    recipe = [{"name": f"n{i}", "encoding": "unsigned", "bits": 8, "byte_order": "big", "reverse_bits": False}
+              for i in range(50)]
+    Ghost.recipe = recipe
+    Ghost()
+    gc.set_threshold(1)
+    try:
+        outcomes.add(len(walk(recipe)))
+    except ValueError as error:
+        outcomes.add(str(error))
+    finally:
+        gc.set_threshold(700)
+print(sorted(outcomes, key=str))
+"""
+
+
+@pytest.mark.parametrize("walk", ["unpack", "columns"])
+def test_collection_that_replaces_the_recipe_before_the_walk_reads_it(walk):
+    output = run_python(COLLECTION_REPLACES_THE_RECIPE.replace("WALK", repr(walk)))
+    # The whole recipe read, or the replacement's first entry refused; never freed items.
+    assert set(eval(output)) <= {50, "KeyError: \"Recipe missing required field: 'name'\""}, output

@@ -23,6 +23,9 @@ Result<Plan> read_plan(RecipeItems& recipe, std::uint64_t offset_bits, std::size
                        FailurePlace& place) {
     Plan plan;
     plan.fields.reserve(static_cast<std::size_t>(recipe.size()));
+    // Making the dict may start a collection, whose finalisers may change the recipe list: the
+    // walk reads its own copy of the items from here on (once a call, beside a whole archive).
+    recipe.snapshot();
     // A name's column: the dict maps each name to its index in plan.columns.
     Ref column_of = Ref::steal(PyDict_New());
     if (!column_of) return already_raised();

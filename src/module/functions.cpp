@@ -34,8 +34,7 @@ PyObject* run_walk(const char* where, Walk walk) {
 
 PyObject* unpack_parameters(ByteSpan packet, std::uint64_t offset_bits, SequenceArgument recipe) {
     return run_walk(" in unpack_parameters", [&](FailurePlace& place) {
-        RecipeItems items(recipe.list_or_tuple);
-        return process_recipe(packet, offset_bits, items, place);
+        return process_recipe(packet, offset_bits, recipe.list_or_tuple, place);
     });
 }
 

@@ -128,7 +128,9 @@ struct U128 {
 // calls snapshot() before any point at which code may run (an __index__, a key's __eq__, a
 // finaliser): it copies the item pointers, held, into memory that no Python code can reach
 // (the garbage collector's referrer lists included), and the walk reads that copy from then on.
-// Most walks run no code, and so copy nothing.
+// Most walks run no code, and so copy nothing. The items are taken when this is made: a walk
+// makes it after whatever it allocates up front that the garbage collector tracks (whose
+// collection may run finalisers), or snapshots it before.
 class RecipeItems {
 public:
     explicit RecipeItems(PyObject* list_or_tuple) noexcept;

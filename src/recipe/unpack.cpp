@@ -46,10 +46,14 @@ Error span_error(PyObject* name, FieldSpan span, std::size_t length) {
     return value_error(std::move(message));
 }
 
-Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe,
+Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, PyObject* recipe_sequence,
                            FailurePlace& place) {
-    Ref result = Ref::steal(py::new_presized_dict(recipe.size()));
+    // The result dict first: making it may start a collection, whose finalisers may change the
+    // recipe list, so its items are taken only once it is made. (The walk makes no other object
+    // that the collector tracks.)
+    Ref result = Ref::steal(py::new_presized_dict(Py_SIZE(recipe_sequence)));
     if (!result) return already_raised();
+    RecipeItems recipe(recipe_sequence);
     std::uint64_t running = offset_bits;
     std::vector<std::uint8_t> scratch;
     NameMatcher names;  // what this walk learns of the recipe's names

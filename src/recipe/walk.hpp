@@ -59,9 +59,9 @@ struct FailurePlace {
 // "Field '{name}' needs bytes {first} to {end} but the packet has {length} bytes".
 [[nodiscard]] Error span_error(PyObject* name, FieldSpan span, std::size_t length);
 
-// Walk the recipe over the packet from bit `offset_bits`; the result is a new dict. Throws
-// std::bad_alloc when C++ cannot allocate.
-[[nodiscard]] Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, RecipeItems& recipe,
+// Walk the recipe, a list or tuple, over the packet from bit `offset_bits`; the result is a
+// new dict. Throws std::bad_alloc when C++ cannot allocate.
+[[nodiscard]] Result<Ref> process_recipe(ByteSpan packet, std::uint64_t offset_bits, PyObject* recipe_sequence,
                                          FailurePlace& place);
 
 // Size, fill and return a new bytes packet for the recipe and the values dict. Throws
