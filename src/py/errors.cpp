@@ -90,11 +90,20 @@ PyObject* raise_wrapped(const Error& error, const std::function<std::vector<std:
     Ref wrapped = Ref::steal(PyObject_CallOneArg(PyExc_ValueError, message.get()));
     if (!wrapped) return nullptr;
     PyException_SetCause(wrapped.get(), inner.release());  // takes the reference
-    // The notes are a help, not the error: one that cannot be made is left out.
-    for (const std::string& note : notes()) {
-        Ref note_text = new_str(note);
-        Ref added = note_text ? Ref::steal(PyObject_CallMethod(wrapped.get(), "add_note", "O", note_text.get())) : Ref();
-        if (!added) PyErr_Clear();
+    // The notes are a help, not the error: ones that cannot be made are left out. A fresh
+    // ValueError has no notes, so its __notes__ is set to the list that add_note() would
+    // build, without add_note()'s failed lookup of the attribute first.
+    const std::vector<std::string> texts = notes();
+    if (!texts.empty()) {
+        Ref list = Ref::steal(PyList_New(0));
+        for (const std::string& note : texts) {
+            Ref note_text = list ? new_str(note) : Ref();
+            if (!note_text || PyList_Append(list.get(), note_text.get()) < 0) {
+                list = Ref();
+                break;
+            }
+        }
+        if (!list || PyObject_SetAttrString(wrapped.get(), "__notes__", list.get()) < 0) PyErr_Clear();
     }
     PyErr_SetObject(PyExc_ValueError, wrapped.get());
     return nullptr;
