@@ -106,6 +106,8 @@ def test_columns_are_typed_buffers_and_lists():
         counts[6]
     assert pickle.loads(pickle.dumps(columns["temp"])) == array.array("q", [0, -1, -2, -3, -4, -5])
     assert list(unpack_columns(b"", RECIPE, LENGTH)) == [e["name"] for e in RECIPE]
+    with pytest.raises(TypeError):
+        type(counts)()  # only unpack_columns makes them: one without a kind has no buffer format
 
 
 @pytest.mark.parametrize("make", [bytes, bytearray, memoryview, lambda b: numpy.frombuffer(b, numpy.uint8),

@@ -145,7 +145,10 @@ PyType_Slot column_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec column_spec = {"telbit_columns.Column", sizeof(ColumnObject), 0, Py_TPFLAGS_DEFAULT, column_slots};
+// Made only by unpack_columns: a Column made from Python would have no kind, and so no
+// buffer format that a reader could take.
+PyType_Spec column_spec = {"telbit_columns.Column", sizeof(ColumnObject), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, column_slots};
 
 PyTypeObject* column_type = nullptr;  // made once, kept for the life of the process
 
