@@ -45,12 +45,11 @@ PyObject* argument_error(const char* name, PyObject* object, const char* target)
 }
 
 // The value of one item of an integer buffer, by its struct format; false for other formats.
-bool integer_item(const Py_buffer& view, Py_ssize_t i, std::int64_t& value, bool& is_signed) {
+bool integer_item(const Py_buffer& view, const char* item, std::int64_t& value, bool& is_signed) {
     const char* format = view.format == nullptr ? "B" : view.format;
     if (*format == '@' || *format == '=') ++format;
     const char code = format[0];
     if (code == '\0' || format[1] != '\0') return false;
-    const char* item = static_cast<const char*>(view.buf) + i * view.itemsize;
     const auto read = [&]<class T>(T) {
         T number;
         std::memcpy(&number, item, sizeof number);
@@ -95,16 +94,18 @@ bool read_starts(PyObject* object, std::size_t size, std::vector<std::uint64_t>&
         return true;
     };
     Buffer buffer;
+    // Strided buffers too: a NumPy slice such as starts[::2] is one.
     if (PyObject_CheckBuffer(object) && !PyBytes_Check(object) && !PyByteArray_Check(object) &&
-        buffer.take(object, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT)) {
+        buffer.take(object, PyBUF_RECORDS_RO)) {
         const Py_buffer& view = buffer.view();
         if (view.ndim > 1) return refuse("starts must be one-dimensional");
         const Py_ssize_t count = view.itemsize > 0 ? view.len / view.itemsize : 0;
+        const Py_ssize_t step = view.ndim == 1 && view.strides != nullptr ? view.strides[0] : view.itemsize;
         starts.reserve(static_cast<std::size_t>(count));
         for (Py_ssize_t i = 0; i < count; ++i) {
             std::int64_t value = 0;
             bool is_signed = false;
-            if (!integer_item(view, i, value, is_signed)) {
+            if (!integer_item(view, static_cast<const char*>(view.buf) + i * step, value, is_signed)) {
                 PyErr_SetString(PyExc_TypeError, "argument 'starts': a buffer of integers is required");
                 return false;
             }
@@ -125,6 +126,15 @@ bool read_starts(PyObject* object, std::size_t size, std::vector<std::uint64_t>&
     list.snapshot();  // converting the items runs their __index__
     starts.reserve(static_cast<std::size_t>(list.size()));
     for (Py_ssize_t i = 0; i < list.size(); ++i) {
+        // A negative int is refused as a negative item of a buffer is, by its place.
+        if (PyLong_CheckExact(list[i])) {
+            int overflow = 0;
+            const long long value = PyLong_AsLongLongAndOverflow(list[i], &overflow);  // cannot fail on an int
+            if (overflow < 0) return refuse("starts[" + std::to_string(i) + "] is negative");
+            if (overflow == 0 && value < 0) {
+                return refuse("starts[" + std::to_string(i) + "] = " + std::to_string(value) + " is negative");
+            }
+        }
         Result<std::uint64_t> start = to_u64(list[i]);
         if (!start) {
             raise_argument_error(start.error(), "starts");
