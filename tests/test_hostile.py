@@ -375,35 +375,36 @@ def test_number_subclasses_are_read_by_value(value, expected):
 SUB_INTERPRETER_RUNS = {
     "_xxsubinterpreters": """
         try:
-            interpreters.run_string(interpreter, "import telbit")
+            interpreters.run_string(interpreter, "import MODULE")
         except interpreters.RunFailedError as error:
             print(error)
     """,
     "_interpreters": """
-        failure = interpreters.run_string(interpreter, "import telbit")
+        failure = interpreters.run_string(interpreter, "import MODULE")
         print(f"<class '{failure.type.__name__}'>: {failure.msg}")
     """,
 }
 
 
-def test_sub_interpreter_import_is_refused_and_harmless():
+@pytest.mark.parametrize("name", ["telbit", "telbit_columns"])
+def test_sub_interpreter_import_is_refused_and_harmless(name):
     available = [name for name in SUB_INTERPRETER_RUNS if importlib.util.find_spec(name) is not None]
     if not available:
         pytest.skip("the interpreter has no sub-interpreter test module")
     module = available[0]
     script = textwrap.dedent(f"""
-        import telbit
+        import telbit, {name}
         import {module} as interpreters
         interpreter = interpreters.create()
-    """) + textwrap.dedent(SUB_INTERPRETER_RUNS[module]) + textwrap.dedent("""
+    """) + textwrap.dedent(SUB_INTERPRETER_RUNS[module]).replace("MODULE", name) + textwrap.dedent("""
         interpreters.destroy(interpreter)
         print(telbit.decode_utf8(b"still here"))
     """)
     output = run_python(script)
     # From 3.12 the interpreter itself refuses single-phase modules in isolated interpreters,
     # before the module's own check can run.
-    refusal = ("telbit does not support sub-interpreters" if sys.version_info < (3, 12)
-               else "module telbit does not support loading in subinterpreters")
+    refusal = (f"{name} does not support sub-interpreters" if sys.version_info < (3, 12)
+               else f"module {name} does not support loading in subinterpreters")
     assert output.splitlines() == [f"<class 'ImportError'>: {refusal}", "still here"]
 
 
